@@ -1,0 +1,169 @@
+#include "app/config_files.h"
+
+#include <fstream>
+#include <istream>
+
+#include "app/number_text.h"
+#include "app/startup_config.h"
+#include "console/operator_console.h"
+#include "text/cp1251.h"
+
+namespace {
+
+void writeLine(std::ofstream& out, const std::string& value) {
+    out << value << '\n' << std::flush;
+}
+
+std::string askCitizenNumber(std::ofstream& account) {
+    printLine(ru("Номер гражданства?"));
+    std::string answer = readAnswerWord();
+    writeLine(account, answer);
+    return answer;
+}
+
+std::string askPrivilegePassword(std::ofstream& account) {
+    printLine(ru("Пароль привилегий?"));
+    std::string answer = readAnswerWord();
+    writeLine(account, answer);
+    return answer;
+}
+
+// Asks whether users may choose colors; writes "yes" or "no" for a recognised
+// answer, nothing otherwise.
+void askColorsAllowed(std::ofstream& account) {
+    printLine(ru("Разрешить пользователям выбирать цвет текста (yes,no)?"));
+    std::string answer = readAnswerWord();
+    if (answer == "Yes" || answer == "yes" || answer == "y" || answer == "Y") {
+        writeLine(account, "yes");
+        StartupConfig.colorsAllowed = true;
+    } else if (answer == "No" || answer == "no" || answer == "n" || answer == "N") {
+        writeLine(account, "no");
+        StartupConfig.colorsAllowed = false;
+    } else {
+        printLine(ru("Ответ не распознан. Цвета для пользователей будут отключены."));
+        StartupConfig.colorsAllowed = false;
+    }
+}
+
+void askBrightnessLimit(std::ofstream& account) {
+    printLine(ru("Задайте допустимый коэффициент максимальной яркости RGB цветов:"));
+    printLine(ru("число от 0.0 до 0.9. При значении 0.0 цвета никак не ограничиваются"));
+    std::string answer = readAnswerWord();
+    double value = textToReal(answer);
+    if (value >= 0.0 && value <= 0.9) {
+        StartupConfig.brightnessLimit = value;
+        StartupConfig.brightnessText = answer;
+        writeLine(account, answer);
+    } else {
+        printLine(ru("Ответ не распознан. Значение коэффициента выбрано по умолчанию."));
+        StartupConfig.brightnessLimit = DEFAULT_BRIGHTNESS_LIMIT;
+        StartupConfig.brightnessText = DEFAULT_BRIGHTNESS_TEXT;
+    }
+}
+
+// Reads account.txt; returns true when it is complete and has been taken.
+// A file whose line 3 is "no" is complete without a line 4.
+bool readAccount() {
+    std::ifstream in(ACCOUNT_FILE);
+    if (!in) {
+        return false;
+    }
+    std::string citizen, password, colors, brightness;
+    readFileLine(in, citizen);
+    readFileLine(in, password);
+    bool colorsEnded = readFileLine(in, colors);
+    bool brightnessEnded = readFileLine(in, brightness);
+    bool complete = !citizen.empty() && !colors.empty() &&
+                    ((!brightness.empty() && brightnessEnded) || (colors == "no" && colorsEnded));
+    if (!complete) {
+        return false;
+    }
+    StartupConfig.citizenNumber = citizen;
+    StartupConfig.privilegePassword = password;
+    StartupConfig.colorsAllowed = colors == "yes";
+    if (!brightness.empty()) {
+        StartupConfig.brightnessLimit = textToReal(brightness);
+        StartupConfig.brightnessText = brightness;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool readFileLine(std::istream& in, std::string& line) {
+    line.clear();
+    if (!std::getline(in, line)) {
+        return false;
+    }
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    return !in.eof();
+}
+
+void settleServerAddress() {
+    std::ifstream in(ADDRESS_FILE);
+    if (in) {
+        std::string address, port;
+        readFileLine(in, address);
+        readFileLine(in, port);
+        if (!address.empty()) {
+            StartupConfig.serverAddress = address;
+        }
+        if (!port.empty()) {
+            StartupConfig.port = port;
+        }
+    }
+    in.close();
+    std::ofstream out(ADDRESS_FILE, std::ios::trunc);
+    writeLine(out, StartupConfig.serverAddress);
+    writeLine(out, StartupConfig.port);
+}
+
+void obtainEntryPoint() {
+    std::ifstream in(HOME_FILE);
+    if (in) {
+        readFileLine(in, StartupConfig.worldName);
+        bool ended = readFileLine(in, StartupConfig.coordinates);
+        if (!StartupConfig.worldName.empty() && ended) {
+            StartupConfig.entryPointFromFile = true;
+            return;
+        }
+    }
+    printLine(ru("Задайте точку входа"));
+    printLine(ru("Название мира? Пример: welcome"));
+    StartupConfig.worldName = readAnswerLine();
+    printLine(ru("Координаты? Пример: 142N 71E. Еще пример: 50S 10W 1a. По умолчанию: центр мира."));
+    StartupConfig.coordinates = readAnswerLine();
+}
+
+void obtainAccount() {
+    if (readAccount()) {
+        return;
+    }
+    std::ofstream account(ACCOUNT_FILE, std::ios::trunc);
+    StartupConfig.citizenNumber = askCitizenNumber(account);
+    StartupConfig.privilegePassword = askPrivilegePassword(account);
+    askColorsAllowed(account);
+    StartupConfig.brightnessLimit = DEFAULT_BRIGHTNESS_LIMIT;
+    StartupConfig.brightnessText = DEFAULT_BRIGHTNESS_TEXT;
+    if (StartupConfig.colorsAllowed) {
+        askBrightnessLimit(account);
+    }
+}
+
+void reaskCredentials() {
+    std::ofstream account(ACCOUNT_FILE, std::ios::trunc);
+    StartupConfig.citizenNumber = askCitizenNumber(account);
+    StartupConfig.privilegePassword = askPrivilegePassword(account);
+    writeLine(account, StartupConfig.colorsAllowed ? "yes" : "no");
+    if (StartupConfig.colorsAllowed) {
+        writeLine(account, StartupConfig.brightnessText);
+    }
+}
+
+void saveEntryPoint() {
+    std::ofstream out(HOME_FILE, std::ios::trunc);
+    writeLine(out, StartupConfig.worldName);
+    writeLine(out, StartupConfig.coordinates);
+}

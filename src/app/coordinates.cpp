@@ -1,0 +1,99 @@
+#include "app/coordinates.h"
+
+#include <cctype>
+#include <cmath>
+#include <locale>
+#include <sstream>
+
+namespace {
+
+// Reads the number at the start of the text as a double, as formatted stream
+// extraction does; nothing when no number is there.
+std::optional<double> leadingReal(const std::string& text) {
+    std::istringstream stream(text);
+    stream.imbue(std::locale::classic());
+    double value = 0.0;
+    if (!(stream >> value)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// A north-south or east-west number must begin, after white space, with an
+// optional sign and a digit, and must read as a 32-bit integer.
+bool isIntegerLed(const std::string& text) {
+    std::size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) {
+        ++i;
+    }
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        ++i;
+    }
+    if (i >= text.size() || !std::isdigit(static_cast<unsigned char>(text[i]))) {
+        return false;
+    }
+    std::istringstream stream(text);
+    stream.imbue(std::locale::classic());
+    std::int32_t whole = 0;
+    return static_cast<bool>(stream >> whole);
+}
+
+// Scales a number to position units, truncated toward zero; nothing when the
+// result does not fit 32 bits. The range is kept symmetric so that the value
+// can be negated for the south and east halves.
+std::optional<std::int32_t> toPositionUnits(double value) {
+    double scaled = std::trunc(value * COORDINATE_SCALE);
+    if (!(scaled >= -2147483647.0 && scaled <= 2147483647.0)) {
+        return std::nullopt;
+    }
+    return static_cast<std::int32_t>(scaled);
+}
+
+std::optional<std::int32_t> axisValue(const std::string& number) {
+    if (!isIntegerLed(number)) {
+        return std::nullopt;
+    }
+    return toPositionUnits(*leadingReal(number));
+}
+
+}  // namespace
+
+std::optional<Position> parseCoordinates(const std::string& text) {
+    bool north = false;
+    bool west = false;
+    std::size_t northSouthAt = 0;
+    std::size_t eastWestAt = 0;
+    std::size_t altitudeAt = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == 'N' || c == 'n') north = true;
+        if (c == 'W' || c == 'w') west = true;
+        if (c == 'N' || c == 'n' || c == 'S' || c == 's') northSouthAt = i;
+        if (c == 'W' || c == 'w' || c == 'E' || c == 'e') eastWestAt = i;
+        if (c == 'a') altitudeAt = i;
+    }
+    // Position 0 stands for "not found", so a letter there does not count.
+    if (northSouthAt == 0 || eastWestAt == 0 || eastWestAt <= northSouthAt + 1) {
+        return std::nullopt;
+    }
+    // The one character right after the north-south letter is the separator.
+    auto northSouth = axisValue(text.substr(0, northSouthAt));
+    auto eastWest = axisValue(text.substr(northSouthAt + 2, eastWestAt - northSouthAt - 2));
+    if (!northSouth || !eastWest) {
+        return std::nullopt;
+    }
+    Position position;
+    position.northSouth = north ? *northSouth : -*northSouth;
+    position.eastWest = west ? *eastWest : -*eastWest;
+    if (altitudeAt > northSouthAt && altitudeAt > eastWestAt + 1) {
+        auto number = leadingReal(text.substr(eastWestAt + 2, altitudeAt - eastWestAt - 2));
+        if (number) {
+            auto altitude = toPositionUnits(*number);
+            if (!altitude) {
+                return std::nullopt;
+            }
+            position.altitude = *altitude;
+        }
+    }
+    return position;
+}

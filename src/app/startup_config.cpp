@@ -1,0 +1,5 @@
+#include "app/startup_config.h"
+
+StartupValues StartupConfig;
+
+void resetStartupConfig() { StartupConfig = StartupValues{}; }

@@ -1,0 +1,116 @@
+#include "app/world_session.h"
+
+#include <string>
+
+#include "app/config_files.h"
+#include "app/coordinates.h"
+#include "app/number_text.h"
+#include "app/startup_config.h"
+#include "console/operator_console.h"
+#include "sdk/world_sdk.h"
+#include "text/cp1251.h"
+#include "world/avatar_roster.h"
+#include "world/chat_capture.h"
+
+namespace {
+
+// Prints a message whose text carries the SDK's reason code in parentheses.
+void printWithReason(const char* before, int reason, const char* after = ")") {
+    printLine(ru(before) + std::to_string(reason) + ru(after));
+}
+
+void initialiseSdk() {
+    int rc = SdkInitialise(SDK_BUILD);
+    while (rc != SDK_OK) {
+        printWithReason("Ошибка (причина ", rc);
+        printLine(ru("Попробуйте еще раз"));
+        reaskCredentials();
+        rc = SdkInitialise(SDK_BUILD);
+    }
+}
+
+void installHandlers() {
+    SdkSetEventHandler(SDK_EVENT_AVATAR_ARRIVED, onAvatarArrived);
+    SdkSetEventHandler(SDK_EVENT_AVATAR_MOVED, onAvatarMoved);
+    SdkSetEventHandler(SDK_EVENT_AVATAR_LEFT, onAvatarLeft);
+    SdkSetEventHandler(SDK_EVENT_CHAT, onChatLine);
+    SdkSetEventHandler(SDK_EVENT_CONSOLE_MESSAGE, onConsoleMessage);
+}
+
+void createInstance() {
+    int rc = SdkCreateInstance(StartupConfig.serverAddress, textToInt(StartupConfig.port), 0);
+    if (rc != SDK_OK) {
+        printWithReason("Невозможно запустить бота (причина ", rc);
+        exitProgram(1);
+    }
+}
+
+void setLoginAttributes() {
+    SdkSetInt(SDK_ATTR_LOGIN_OWNER, leadingInt(StartupConfig.citizenNumber));
+    SdkSetString(SDK_ATTR_LOGIN_PASSWORD, StartupConfig.privilegePassword);
+    SdkSetString(SDK_ATTR_LOGIN_APPLICATION, APPLICATION_NAME);
+    SdkSetString(SDK_ATTR_LOGIN_NAME, BOT_NAME);
+    SdkSetBool(SDK_ATTR_LOGIN_HEAR_ALL, 1);
+    SdkSetEventHandler(SDK_EVENT_AVATAR_LEFT, onAvatarLeft);
+}
+
+void logIn() {
+    setLoginAttributes();
+    int rc = SdkLogin();
+    while (rc != SDK_OK) {
+        printWithReason("Невозможно зайти (причина ", rc);
+        printLine(ru("Попробуйте еще раз"));
+        reaskCredentials();
+        setLoginAttributes();
+        rc = SdkLogin();
+    }
+}
+
+void enterWorld() {
+    int rc = SdkEnterWorld(StartupConfig.worldName);
+    if (rc != SDK_OK) {
+        printWithReason("Невозможно зайти в мир. (причина ", rc, "). Захожу в welcome.");
+        SdkEnterWorld(FALLBACK_WORLD);
+        StartupConfig.coordinates = FALLBACK_COORDINATES;
+    }
+}
+
+int placeAt(const Position& position) {
+    SdkSetInt(SDK_ATTR_MY_EAST_WEST, position.eastWest);
+    SdkSetInt(SDK_ATTR_MY_NORTH_SOUTH, position.northSouth);
+    SdkSetInt(SDK_ATTR_MY_ALTITUDE, position.altitude);
+    SdkSetInt(SDK_ATTR_MY_HEADING, PLACEMENT_HEADING);
+    SdkSetInt(SDK_ATTR_MY_GESTURE, PLACEMENT_GESTURE);
+    return SdkCommitState();
+}
+
+void placeBot() {
+    std::optional<Position> position = parseCoordinates(StartupConfig.coordinates);
+    if (!position) {
+        printLine(ru("Неверные координаты. Захожу в центр мира"));
+        StartupConfig.coordinates = FALLBACK_COORDINATES;
+        position = Position{};
+    }
+    int rc = placeAt(*position);
+    if (rc == SDK_OK) {
+        printLine(ru("Успешно."));
+        return;
+    }
+    printWithReason("Неверные координаты (причина ", rc);
+    printLine(ru("Захожу в центр мира"));
+    StartupConfig.coordinates = FALLBACK_COORDINATES;
+    if (placeAt(Position{}) == SDK_OK) {
+        printLine(ru("Успешно."));
+    }
+}
+
+}  // namespace
+
+void openWorldSession() {
+    initialiseSdk();
+    installHandlers();
+    createInstance();
+    logIn();
+    enterWorld();
+    placeBot();
+}

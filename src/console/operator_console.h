@@ -1,0 +1,46 @@
+#pragma once
+
+// The operator's console: standard output for the bot's lines, standard input
+// for the start-up answers, standard error for the runtime's own notices.
+//
+// Every text the program handles is Windows-1251. The console converts at this
+// boundary only: lines out are shown in the terminal's encoding, answers in are
+// turned back into Windows-1251. Tests replace the streams with string streams.
+
+#include <iosfwd>
+#include <string>
+
+enum class TerminalEncoding { Utf8, Cp1251 };
+
+// The terminal's encoding as the locale variables describe it (LC_ALL, then
+// LC_CTYPE, then LANG): Windows-1251 when the one in force names code page
+// 1251, UTF-8 otherwise.
+TerminalEncoding terminalEncodingFromEnvironment();
+
+// Points the console at other streams; they must outlive their use.
+void setConsoleStreams(std::istream& in, std::ostream& out, std::ostream& err,
+                       TerminalEncoding encoding);
+// Back to the process's standard streams in the environment's encoding.
+void resetConsole();
+
+// Prints one Windows-1251 line on standard output, ends it and flushes.
+void printLine(const std::string& cp1251);
+// Prints one Windows-1251 line on standard error, ends it and flushes.
+void printErrorLine(const std::string& cp1251);
+
+// Reads a whole answer line (without its line end; a CR before it is dropped)
+// and returns it in Windows-1251. When standard input has ended, prints a
+// message on standard error and ends the program with INPUT_ENDED_STATUS.
+std::string readAnswerLine();
+// Reads one word: skips white space, stops before the next. Ends the program
+// as readAnswerLine does when standard input has ended.
+std::string readAnswerWord();
+
+// Exit status when standard input ends while an answer is awaited.
+inline constexpr int INPUT_ENDED_STATUS = 2;
+
+// Ends the program with the given status through the exit handler (by default
+// std::exit). Tests install a handler that throws, to observe the exit.
+[[noreturn]] void exitProgram(int status);
+using ExitHandler = void (*)(int status);
+void setExitHandler(ExitHandler handler);  // nullptr restores std::exit

@@ -1,0 +1,60 @@
+#pragma once
+
+// What lies behind the Sdk* operations. The base class keeps what every
+// backend shares: the attributes the bot has set, the event handlers, and the
+// events being delivered. Backends override the operations that reach a world.
+
+#include <array>
+#include <deque>
+#include <map>
+#include <string>
+
+#include "sdk/world_sdk.h"
+
+// One event as delivered to a handler: its number and its attributes.
+struct SdkEvent {
+    int type = 0;
+    std::map<int, int> ints;
+    std::map<int, std::string> strings;
+};
+
+class SdkBackend {
+public:
+    virtual ~SdkBackend() = default;
+
+    virtual int initialise(int build) = 0;
+    virtual int createInstance(const std::string& address, int port, int reserved) = 0;
+    virtual int login() = 0;
+    virtual int enterWorld(const std::string& world) = 0;
+    virtual int commitState() = 0;
+    virtual int processEvents(int argument) = 0;
+    virtual int sendConsoleMessage(int session) = 0;
+
+    virtual int setEventHandler(int event, SdkEventHandler handler);
+    virtual int setInt(int attribute, int value);
+    virtual int setString(int attribute, const std::string& value);
+    virtual int setBool(int attribute, int value);
+    // The attribute of the event being delivered; outside a handler, or for an
+    // attribute the event lacks, the value the bot set last (0 or empty).
+    virtual int getInt(int attribute);
+    virtual const char* getString(int attribute);
+
+protected:
+    // Runs the handler of the event's type, if one is installed, with the event
+    // as the current one. Its texts stay valid until forgetDeliveredEvents.
+    void deliver(SdkEvent event);
+    // Drops the events delivered so far; called at the start of each
+    // processEvents, which ends the life of their texts.
+    void forgetDeliveredEvents();
+
+    int attributeInt(int attribute) const;
+    const std::string& attributeString(int attribute) const;
+
+private:
+    static constexpr int EVENT_SLOTS = 64;
+    std::array<SdkEventHandler, EVENT_SLOTS> handlers_{};
+    std::map<int, int> ints_;
+    std::map<int, std::string> strings_;
+    std::deque<SdkEvent> delivered_;
+    const SdkEvent* current_ = nullptr;
+};

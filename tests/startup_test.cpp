@@ -1,0 +1,240 @@
+// The start-up sequence run for real: files in a temporary directory, answers
+// from a scripted standard input, SDK calls recorded by the scripted backend.
+
+#include <gtest/gtest.h>
+
+#include "app/startup.h"
+#include "app/startup_config.h"
+#include "console/operator_console.h"
+#include "support/bot_fixture.h"
+#include "text/cp1251.h"
+#include "world/chat_log.h"
+
+namespace {
+
+const std::vector<std::string> ENTRY_QUESTIONS = {
+    "Задайте точку входа",
+    "Название мира? Пример: welcome",
+    "Координаты? Пример: 142N 71E. Еще пример: 50S 10W 1a. По умолчанию: центр мира.",
+};
+const std::string CITIZEN_QUESTION = "Номер гражданства?";
+const std::string PASSWORD_QUESTION = "Пароль привилегий?";
+const std::string COLORS_QUESTION = "Разрешить пользователям выбирать цвет текста (yes,no)?";
+const std::vector<std::string> BRIGHTNESS_QUESTION = {
+    "Задайте допустимый коэффициент максимальной яркости RGB цветов:",
+    "число от 0.0 до 0.9. При значении 0.0 цвета никак не ограничиваются",
+};
+const std::string COLORS_NOT_RECOGNISED =
+    "Ответ не распознан. Цвета для пользователей будут отключены.";
+const std::string BRIGHTNESS_NOT_RECOGNISED =
+    "Ответ не распознан. Значение коэффициента выбрано по умолчанию.";
+
+std::vector<std::string> concat(std::vector<std::vector<std::string>> parts) {
+    std::vector<std::string> all;
+    for (auto& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
+class StartupTest : public BotTest {
+protected:
+    void runStartupWithLog() {
+        openChatLog(CHAT_LOG_FILE);
+        runStartup();
+    }
+    void writeCompleteFiles() {
+        writeFile("home.txt", "welcome\n142N 71E\n");
+        writeFile("account.txt", "104\nsecret\nyes\n0.4\n");
+    }
+};
+
+TEST_F(StartupTest, FirstStartAsksEverythingAndWritesEachFileAtItsTime) {
+    typeAnswers("Мир Грёз\n50S 10W 1a\n104\nпароль\ny\n0.3\n");
+    runStartupWithLog();
+
+    EXPECT_EQ(outputLines(), concat({ENTRY_QUESTIONS,
+                                     {CITIZEN_QUESTION, PASSWORD_QUESTION, COLORS_QUESTION},
+                                     BRIGHTNESS_QUESTION,
+                                     {"Успешно."}}));
+    EXPECT_EQ(readFile("address.txt"), "127.0.0.1\n6670\n");
+    EXPECT_EQ(readFile("home.txt"), ru("Мир Грёз") + "\n50S 10W 1a\n");
+    EXPECT_EQ(readFile("account.txt"), "104\n" + ru("пароль") + "\nyes\n0.3\n");
+    EXPECT_TRUE(StartupConfig.colorsAllowed);
+    EXPECT_DOUBLE_EQ(StartupConfig.brightnessLimit, 0.3);
+
+    EXPECT_EQ(sdk.calls, (std::vector<std::string>{
+                             "SdkInitialise(93)",
+                             "SdkSetEventHandler(0, onAvatarArrived)",
+                             "SdkSetEventHandler(1, onAvatarMoved)",
+                             "SdkSetEventHandler(2, onAvatarLeft)",
+                             "SdkSetEventHandler(6, onChatLine)",
+                             "SdkSetEventHandler(29, onConsoleMessage)",
+                             "SdkCreateInstance(127.0.0.1, 6670, 0)",
+                             "SdkSetInt(2, 104)",
+                             "SdkSetString(3, " + ru("пароль") + ")",
+                             "SdkSetString(6, SDK Sample Application #1)",
+                             "SdkSetString(0, Tintbeacon)",
+                             "SdkSetBool(328, 1)",
+                             "SdkSetEventHandler(2, onAvatarLeft)",
+                             "SdkLogin()",
+                             "SdkEnterWorld(" + ru("Мир Грёз") + ")",
+                             "SdkSetInt(198, 10000)",
+                             "SdkSetInt(200, -50000)",
+                             "SdkSetInt(199, 1000)",
+                             "SdkSetInt(201, 500)",
+                             "SdkSetInt(203, 0)",
+                             "SdkCommitState()",
+                         }));
+    const auto log = splitLines(readFile("chat.txt"));
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].rfind(ru("***Сеанс чата "), 0), 0u);
+}
+
+TEST_F(StartupTest, CompleteFilesAskNothingAndAreKept) {
+    writeCompleteFiles();
+    runStartupWithLog();
+    EXPECT_EQ(outputLines(), std::vector<std::string>{"Успешно."});
+    EXPECT_EQ(readFile("home.txt"), "welcome\n142N 71E\n");
+    EXPECT_EQ(readFile("account.txt"), "104\nsecret\nyes\n0.4\n");
+    EXPECT_EQ(sdk.callsStartingWith("SdkEnterWorld"), std::vector<std::string>{"SdkEnterWorld(welcome)"});
+}
+
+TEST_F(StartupTest, HomeFileIsAskedAgainWhenIncomplete) {
+    for (const std::string& home : {std::string("welcome\n142N 71E"), std::string("\n142N 71E\n"),
+                                    std::string("welcome\n")}) {
+        SCOPED_TRACE(home);
+        startFresh();
+        writeFile("home.txt", home);
+        writeFile("account.txt", "104\nsecret\nno\n");
+        typeAnswers("welcome\n142N 71E\n");
+        runStartupWithLog();
+        EXPECT_EQ(outputLines(), concat({ENTRY_QUESTIONS, {"Успешно."}}));
+        EXPECT_EQ(readFile("home.txt"), "welcome\n142N 71E\n");
+    }
+}
+
+TEST_F(StartupTest, AccountFileRulesDecideWhatIsAsked) {
+    const struct {
+        const char* account;
+        bool asked;
+        bool colorsAllowed;
+        double brightness;
+    } cases[] = {
+        {"104\nsecret\nyes\n0.4\n", false, true, 0.4},
+        {"104\nsecret\nYes\n0.4\n", false, false, 0.4},     // only "yes" allows colors
+        {"104\n\nyes\n0.2\n", false, true, 0.2},            // empty password is accepted
+        {"104\nsecret\nyes\nabc\n", false, true, -1.0},     // not a number, taken as it comes
+        {"104\nsecret\nno\n", false, false, 0.4},           // "no" needs no fourth line
+        {"104\nsecret\nyes\n", true, true, 0.25},           // "yes" does
+        {"104\nsecret\nyes\n0.4", true, true, 0.25},        // line 4 must be ended
+        {"\nsecret\nyes\n0.4\n", true, true, 0.25},         // citizen missing
+        {"104\nsecret\nno", true, true, 0.25},              // unended "no"
+        {"104\r\nsecret\r\nyes\r\n0.5\r\n", false, true, 0.5},  // CR LF line ends
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.account);
+        startFresh();
+        writeFile("home.txt", "welcome\n0N 0W\n");
+        writeFile("account.txt", c.account);
+        typeAnswers("7\npw\nyes\n0.25\n");
+        runStartupWithLog();
+        EXPECT_EQ(StartupConfig.colorsAllowed, c.colorsAllowed);
+        EXPECT_DOUBLE_EQ(StartupConfig.brightnessLimit, c.brightness);
+        EXPECT_EQ(output().find("Номер гражданства?") != std::string::npos, c.asked);
+        if (c.asked) {
+            EXPECT_EQ(readFile("account.txt"), "7\npw\nyes\n0.25\n");
+        } else {
+            EXPECT_EQ(readFile("account.txt"), c.account);
+        }
+    }
+}
+
+TEST_F(StartupTest, ColorsAndBrightnessAnswers) {
+    const struct {
+        const char* answers;
+        const char* accountFile;
+        bool colorsAllowed;
+        double brightness;
+        bool colorsRejected;
+        bool brightnessRejected;
+    } cases[] = {
+        {"1 p Y 0.9", "1\np\nyes\n0.9\n", true, 0.9, false, false},
+        {"1 p yes 0", "1\np\nyes\n0\n", true, 0.0, false, false},
+        {"1 p N", "1\np\nno\n", false, 0.4, false, false},
+        {"1 p No", "1\np\nno\n", false, 0.4, false, false},
+        {"1 p maybe", "1\np\n", false, 0.4, true, false},
+        {"1 p YES", "1\np\n", false, 0.4, true, false},
+        {"1 p y 0.95", "1\np\nyes\n", true, 0.4, false, true},
+        {"1 p y 0,5", "1\np\nyes\n", true, 0.4, false, true},
+        {"1 p y -0.1", "1\np\nyes\n", true, 0.4, false, true},
+        {"1 p y bright", "1\np\nyes\n", true, 0.4, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answers);
+        startFresh();
+        writeFile("home.txt", "welcome\n0N 0W\n");
+        typeAnswers(c.answers);
+        runStartupWithLog();
+        EXPECT_EQ(readFile("account.txt"), c.accountFile);
+        EXPECT_EQ(StartupConfig.colorsAllowed, c.colorsAllowed);
+        EXPECT_DOUBLE_EQ(StartupConfig.brightnessLimit, c.brightness);
+        EXPECT_EQ(output().find(COLORS_NOT_RECOGNISED) != std::string::npos, c.colorsRejected);
+        EXPECT_EQ(output().find(BRIGHTNESS_NOT_RECOGNISED) != std::string::npos,
+                  c.brightnessRejected);
+        EXPECT_EQ(output().find(BRIGHTNESS_QUESTION[0]) != std::string::npos, c.colorsAllowed);
+    }
+}
+
+TEST_F(StartupTest, AddressFileLinesTakePrecedenceAndAreWrittenBack) {
+    writeCompleteFiles();
+    writeFile("address.txt", "10.1.2.3\n\n");
+    runStartupWithLog();
+    EXPECT_EQ(readFile("address.txt"), "10.1.2.3\n6670\n");
+    EXPECT_EQ(sdk.callsStartingWith("SdkCreateInstance"),
+              std::vector<std::string>{"SdkCreateInstance(10.1.2.3, 6670, 0)"});
+
+    startFresh();
+    writeCompleteFiles();
+    writeFile("address.txt", "\n7001");
+    runStartupWithLog();
+    EXPECT_EQ(readFile("address.txt"), "127.0.0.1\n7001\n");
+    EXPECT_EQ(sdk.callsStartingWith("SdkCreateInstance"),
+              std::vector<std::string>{"SdkCreateInstance(127.0.0.1, 7001, 0)"});
+}
+
+TEST_F(StartupTest, EndOfInputWhileAskingEndsTheProgramWithAClearMessage) {
+    // Input ending at each question in turn: none may be taken as an empty answer.
+    for (const char* answers : {"", "welcome\n", "welcome\n0N 0W\n", "welcome\n0N 0W\n5",
+                                       "welcome\n0N 0W\n5 pw", "welcome\n0N 0W\n5 pw y"}) {
+        SCOPED_TRACE(answers);
+        startFresh();
+        typeAnswers(answers);
+        try {
+            runStartupWithLog();
+            ADD_FAILURE() << "start-up went on without answers";
+        } catch (const ProgramExit& exit) {
+            EXPECT_EQ(exit.status, INPUT_ENDED_STATUS);
+        }
+        EXPECT_EQ(errors(), "Стандартный ввод закрыт, а ответ не получен. Бот остановлен.\n");
+        EXPECT_TRUE(sdk.calls.empty());
+    }
+}
+
+TEST_F(StartupTest, FailedInstanceEndsWithStatusOneBeforeLoginWithoutHomeOrBanner) {
+    typeAnswers("welcome\n142N 71E\n104 pw no\n");
+    sdk.queueResult("SdkCreateInstance", SDK_RC_CONNECT_FAILED);
+    try {
+        runStartupWithLog();
+        ADD_FAILURE() << "start-up went on after the instance failed";
+    } catch (const ProgramExit& exit) {
+        EXPECT_EQ(exit.status, 1);
+    }
+    EXPECT_EQ(outputLines().back(), "Невозможно запустить бота (причина 5)");
+    EXPECT_EQ(sdk.calls.back(), "SdkCreateInstance(127.0.0.1, 6670, 0)");
+    EXPECT_FALSE(fileExists("home.txt"));
+    EXPECT_EQ(readFile("chat.txt"), "");
+    EXPECT_EQ(readFile("account.txt"), "104\npw\nno\n");
+}
+
+}  // namespace

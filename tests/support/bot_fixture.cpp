@@ -1,0 +1,87 @@
+#include "support/bot_fixture.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include "app/startup_config.h"
+#include "console/operator_console.h"
+#include "relay/personal_settings.h"
+#include "world/avatar_roster.h"
+#include "world/chat_capture.h"
+#include "world/chat_log.h"
+
+namespace {
+
+void throwProgramExit(int status) { throw ProgramExit{status}; }
+
+}  // namespace
+
+void BotTest::SetUp() {
+    previousDirectory_ = std::filesystem::current_path();
+    startFresh();
+}
+
+void BotTest::startFresh() {
+    if (!directory_.empty()) {
+        std::filesystem::current_path(previousDirectory_);
+        std::error_code ignored;
+        std::filesystem::remove_all(directory_, ignored);
+    }
+    std::string pattern = (std::filesystem::temp_directory_path() / "tintbeacon-test-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    directory_ = pattern;
+    std::filesystem::current_path(directory_);
+
+    resetStartupConfig();
+    resetAvatarRoster();
+    resetPendingChat();
+    resetPersonalSettings();
+    closeChatLog();
+    sdk = ScriptedSdk{};
+    sdkUseBackend(&sdk);
+    input_.str("");
+    input_.clear();
+    output_.str("");
+    errors_.str("");
+    setConsoleStreams(input_, output_, errors_, TerminalEncoding::Utf8);
+    setExitHandler(throwProgramExit);
+}
+
+void BotTest::TearDown() {
+    closeChatLog();
+    setExitHandler(nullptr);
+    resetConsole();
+    sdkUseBackend(nullptr);
+    std::filesystem::current_path(previousDirectory_);
+    std::error_code ignored;
+    std::filesystem::remove_all(directory_, ignored);
+}
+
+std::vector<std::string> BotTest::outputLines() const { return splitLines(output()); }
+
+void BotTest::writeFile(const std::string& name, const std::string& content) {
+    std::ofstream(name, std::ios::binary) << content;
+}
+
+std::string BotTest::readFile(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool BotTest::fileExists(const std::string& name) { return std::filesystem::exists(name); }
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            lines.push_back(text.substr(start));
+            break;
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
