@@ -18,7 +18,9 @@ void throwProgramExit(int status) { throw ProgramExit{status}; }
 }  // namespace
 
 void BotTest::SetUp() {
-    previousDirectory_ = std::filesystem::current_path();
+    if (previousDirectory_.empty()) {
+        previousDirectory_ = std::filesystem::current_path();
+    }
     startFresh();
 }
 

@@ -20,6 +20,8 @@ struct ProgramExit {
 
 class BotTest : public ::testing::Test {
 protected:
+    // SetUp may be called again inside a test: it starts over like startFresh
+    // and then repeats a derived fixture's own preparation.
     void SetUp() override;
     void TearDown() override;
     // Starts over as if a new test began: new directory, state, streams and

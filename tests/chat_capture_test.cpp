@@ -1,0 +1,120 @@
+#include "world/chat_capture.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "support/bot_fixture.h"
+#include "text/cp1251.h"
+#include "world/chat_log.h"
+
+namespace {
+
+class ChatCaptureTest : public BotTest {
+protected:
+    void SetUp() override {
+        BotTest::SetUp();
+        openChatLog(CHAT_LOG_FILE);
+        SdkSetEventHandler(SDK_EVENT_CHAT, onChatLine);
+        SdkSetEventHandler(SDK_EVENT_CONSOLE_MESSAGE, onConsoleMessage);
+    }
+    void deliver(std::vector<SdkEvent> events) {
+        sdk.queueEvents(std::move(events));
+        SdkProcessEvents(0);
+    }
+};
+
+TEST_F(ChatCaptureTest, SaidAndBroadcastLinesArePrintedLoggedAndHandedOver) {
+    for (int type : {SDK_CHAT_SAID, SDK_CHAT_BROADCAST}) {
+        SCOPED_TRACE(type);
+        SetUp();
+        deliver({chatLine(42, ru("Вася"), ru("привет\tвсем"), type)});
+        EXPECT_EQ(output(), "Вася: привет\tвсем\n");
+        EXPECT_EQ(readFile("chat.txt"), ru("Вася: привет\tвсем") + "\n");
+        EXPECT_EQ(PendingChat.text, ru("привет\tвсем"));
+        EXPECT_EQ(PendingChat.speakerSession, 42);
+        EXPECT_EQ(PendingChat.relayLine, ru("Вася:\tпривет\tвсем"));
+    }
+}
+
+TEST_F(ChatCaptureTest, WhispersAreShownAndLoggedButNeverHandedOver) {
+    deliver({chatLine(42, "Ann", "first")});
+    deliver({chatLine(43, "Bob", "psst", SDK_CHAT_WHISPER)});
+    EXPECT_EQ(outputLines(), (std::vector<std::string>{"Ann: first", "whisper from Bob: psst"}));
+    EXPECT_EQ(readFile("chat.txt"), "Ann: first\nwhisper from Bob: psst\n");
+    EXPECT_EQ(PendingChat.text, "first");
+    EXPECT_EQ(PendingChat.speakerSession, 42);
+    EXPECT_EQ(PendingChat.relayLine, "Ann:\tfirst");
+
+    resetPendingChat();
+    deliver({chatLine(43, "Bob", "psst", SDK_CHAT_WHISPER)});
+    EXPECT_TRUE(pendingChatIsEmpty());
+}
+
+TEST_F(ChatCaptureTest, OfTwoLinesInOneDeliveryOnlyTheSecondWaitsBothAreLogged) {
+    deliver({chatLine(1, "Ann", "one"), chatLine(2, "Bob", "two")});
+    deliver({});  // the waiting text is the slot's own copy
+    EXPECT_EQ(readFile("chat.txt"), "Ann: one\nBob: two\n");
+    EXPECT_EQ(PendingChat.text, "two");
+    EXPECT_EQ(PendingChat.speakerSession, 2);
+    EXPECT_EQ(PendingChat.relayLine, "Bob:\ttwo");
+}
+
+TEST_F(ChatCaptureTest, ConsoleMessagesArePrefixedOnScreenAndLabelledInTheLog) {
+    deliver({consoleMessage(ru("Сервер: перезапуск"))});
+    EXPECT_EQ(output(), "{TB}Сервер: перезапуск\n");
+    EXPECT_EQ(readFile("chat.txt"), ru("global chat: Сервер: перезапуск") + "\n");
+    EXPECT_TRUE(pendingChatIsEmpty());
+}
+
+TEST_F(ChatCaptureTest, BannerHasDateTimeFormAndLogAppendsAcrossRuns) {
+    writeSessionBanner();
+    deliver({chatLine(1, "Ann", "hi")});
+    closeChatLog();
+    openChatLog(CHAT_LOG_FILE);  // a second run
+    writeSessionBanner();
+    const auto lines = splitLines(cp1251ToUtf8(readFile("chat.txt")));
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1], "Ann: hi");
+    for (const std::string& banner : {lines[0], lines[2]}) {
+        // "***Сеанс чата dd.mm.yyyy hh:mm:ss ***"
+        const std::string prefix = "***Сеанс чата ";
+        ASSERT_EQ(banner.rfind(prefix, 0), 0u) << banner;
+        const std::string stamp = banner.substr(prefix.size(), banner.size() - prefix.size() - 4);
+        EXPECT_EQ(banner.substr(banner.size() - 4), " ***");
+        ASSERT_EQ(stamp.size(), 19u) << stamp;
+        const std::string shape = "dd.dd.dddd dd:dd:dd";
+        for (std::size_t i = 0; i < shape.size(); ++i) {
+            if (shape[i] == 'd') {
+                EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(stamp[i]))) << stamp;
+            } else {
+                EXPECT_EQ(stamp[i], shape[i]) << stamp;
+            }
+        }
+    }
+    EXPECT_EQ(currentTimestamp().size(), 19u);
+}
+
+TEST_F(ChatCaptureTest, AnUnopenableLogLeavesTheConsoleUnaffected) {
+    closeChatLog();
+    ::mkdir("chat.txt", 0755);  // a directory cannot be opened as the log
+    openChatLog(CHAT_LOG_FILE);
+    writeSessionBanner();
+    deliver({chatLine(1, "Ann", "hi"), consoleMessage("note")});
+    EXPECT_EQ(outputLines(), (std::vector<std::string>{"Ann: hi", "{TB}note"}));
+    EXPECT_EQ(PendingChat.text, "hi");
+}
+
+TEST_F(ChatCaptureTest, TheSentinelIsTwentySevenLettersAndDigits) {
+    const std::string sentinel = NO_MESSAGE_SENTINEL;
+    EXPECT_EQ(sentinel.size(), 27u);
+    bool upper = false, lower = false;
+    for (char c : sentinel) {
+        EXPECT_TRUE(std::isalnum(static_cast<unsigned char>(c)));
+        upper = upper || std::isupper(static_cast<unsigned char>(c));
+        lower = lower || std::islower(static_cast<unsigned char>(c));
+    }
+    EXPECT_TRUE(upper && lower);
+}
+
+}  // namespace

@@ -1,0 +1,163 @@
+// Login, world entry and placement through the scripted SDK: the exact call
+// sequence of a clean session and of each failure path.
+
+#include "app/world_session.h"
+
+#include <gtest/gtest.h>
+
+#include "app/config_files.h"
+#include "app/startup.h"
+#include "app/startup_config.h"
+#include "support/bot_fixture.h"
+#include "text/cp1251.h"
+#include "world/chat_log.h"
+
+namespace {
+
+const std::vector<std::string> HANDLERS = {
+    "SdkSetEventHandler(0, onAvatarArrived)", "SdkSetEventHandler(1, onAvatarMoved)",
+    "SdkSetEventHandler(2, onAvatarLeft)",    "SdkSetEventHandler(6, onChatLine)",
+    "SdkSetEventHandler(29, onConsoleMessage)",
+};
+
+std::vector<std::string> loginCalls(const std::string& citizen, const std::string& password) {
+    return {"SdkSetInt(2, " + citizen + ")",
+            "SdkSetString(3, " + password + ")",
+            "SdkSetString(6, SDK Sample Application #1)",
+            "SdkSetString(0, Tintbeacon)",
+            "SdkSetBool(328, 1)",
+            "SdkSetEventHandler(2, onAvatarLeft)",
+            "SdkLogin()"};
+}
+
+std::vector<std::string> placeCalls(int eastWest, int northSouth, int altitude) {
+    return {"SdkSetInt(198, " + std::to_string(eastWest) + ")",
+            "SdkSetInt(200, " + std::to_string(northSouth) + ")",
+            "SdkSetInt(199, " + std::to_string(altitude) + ")", "SdkSetInt(201, 500)",
+            "SdkSetInt(203, 0)", "SdkCommitState()"};
+}
+
+std::vector<std::string> concat(std::vector<std::vector<std::string>> parts) {
+    std::vector<std::string> all;
+    for (auto& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
+class WorldSessionTest : public BotTest {
+protected:
+    void SetUp() override {
+        BotTest::SetUp();
+        writeFile("home.txt", "Atlantis\n142N 71E\n");
+        writeFile("account.txt", "104\nsecret\nyes\n0.5\n");
+    }
+    void start() {
+        openChatLog(CHAT_LOG_FILE);
+        runStartup();
+    }
+};
+
+TEST_F(WorldSessionTest, CleanSessionCallsTheSdkInOrder) {
+    start();
+    EXPECT_EQ(sdk.calls, concat({{"SdkInitialise(93)"},
+                                 HANDLERS,
+                                 {"SdkCreateInstance(127.0.0.1, 6670, 0)"},
+                                 loginCalls("104", "secret"),
+                                 {"SdkEnterWorld(Atlantis)"},
+                                 placeCalls(-71000, 142000, 0)}));
+    EXPECT_EQ(outputLines(), std::vector<std::string>{"Успешно."});
+}
+
+TEST_F(WorldSessionTest, FailedInitialisationReasksTheAccountUntilItSucceeds) {
+    sdk.queueResult("SdkInitialise", 9);
+    sdk.queueResult("SdkInitialise", 9);
+    typeAnswers("7 pw1\n8 pw2\n");
+    start();
+    EXPECT_EQ(outputLines(), (std::vector<std::string>{
+                                 "Ошибка (причина 9)", "Попробуйте еще раз", "Номер гражданства?",
+                                 "Пароль привилегий?", "Ошибка (причина 9)", "Попробуйте еще раз",
+                                 "Номер гражданства?", "Пароль привилегий?", "Успешно."}));
+    EXPECT_EQ(std::vector<std::string>(sdk.calls.begin(), sdk.calls.begin() + 3),
+              (std::vector<std::string>{"SdkInitialise(93)", "SdkInitialise(93)",
+                                        "SdkInitialise(93)"}));
+    EXPECT_EQ(sdk.callsStartingWith("SdkSetInt(2,"), std::vector<std::string>{"SdkSetInt(2, 8)"});
+    // The colors answer and coefficient in force survive the rewrite.
+    EXPECT_EQ(readFile("account.txt"), "8\npw2\nyes\n0.5\n");
+}
+
+TEST_F(WorldSessionTest, FailedLoginSetsTheNewCredentialsBeforeEveryAttempt) {
+    sdk.queueResult("SdkLogin", SDK_RC_BAD_CREDENTIALS);
+    typeAnswers("105\nright\n");
+    start();
+    EXPECT_EQ(sdk.calls, concat({{"SdkInitialise(93)"},
+                                 HANDLERS,
+                                 {"SdkCreateInstance(127.0.0.1, 6670, 0)"},
+                                 loginCalls("104", "secret"),
+                                 loginCalls("105", "right"),
+                                 {"SdkEnterWorld(Atlantis)"},
+                                 placeCalls(-71000, 142000, 0)}));
+    EXPECT_EQ(outputLines(),
+              (std::vector<std::string>{"Невозможно зайти (причина 14)", "Попробуйте еще раз",
+                                        "Номер гражданства?", "Пароль привилегий?", "Успешно."}));
+    EXPECT_EQ(readFile("account.txt"), "105\nright\nyes\n0.5\n");
+}
+
+TEST_F(WorldSessionTest, CitizenNumberIsReadLikeAtoi) {
+    writeFile("account.txt", "  42abc\nsecret\nno\n");
+    start();
+    EXPECT_EQ(sdk.callsStartingWith("SdkSetInt(2,"), std::vector<std::string>{"SdkSetInt(2, 42)"});
+}
+
+TEST_F(WorldSessionTest, FailedWorldEntryFallsBackToWelcomeAtTheCentre) {
+    std::remove("home.txt");
+    typeAnswers("Atlantis\n142N 71E\n");
+    sdk.queueResult("SdkEnterWorld", SDK_RC_NO_SUCH_WORLD);
+    sdk.queueResult("SdkEnterWorld", 3);  // the fallback's result is not looked at
+    start();
+    EXPECT_EQ(sdk.callsStartingWith("SdkEnterWorld"),
+              (std::vector<std::string>{"SdkEnterWorld(Atlantis)", "SdkEnterWorld(welcome)"}));
+    const std::vector<std::string> tail(sdk.calls.end() - 6, sdk.calls.end());
+    EXPECT_EQ(tail, placeCalls(0, 0, 0));
+    EXPECT_EQ(outputLines().back(), "Успешно.");
+    EXPECT_EQ(outputLines().at(outputLines().size() - 2),
+              "Невозможно зайти в мир. (причина 15). Захожу в welcome.");
+    EXPECT_EQ(readFile("home.txt"), "Atlantis\n0S 0W\n");
+}
+
+TEST_F(WorldSessionTest, MalformedCoordinatesGoToTheCentre) {
+    std::remove("home.txt");
+    typeAnswers("Atlantis\n\n");
+    start();
+    const std::vector<std::string> tail(sdk.calls.end() - 6, sdk.calls.end());
+    EXPECT_EQ(tail, placeCalls(0, 0, 0));
+    const auto lines = outputLines();
+    EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()),
+              (std::vector<std::string>{"Неверные координаты. Захожу в центр мира", "Успешно."}));
+    EXPECT_EQ(readFile("home.txt"), "Atlantis\n0S 0W\n");
+}
+
+TEST_F(WorldSessionTest, FailedPlacementTriesTheCentreOnceAndASecondFailureIsSilent) {
+    for (bool secondFails : {false, true}) {
+        SCOPED_TRACE(secondFails);
+        SetUp();
+        sdk.queueResult("SdkCommitState", 4);
+        if (secondFails) {
+            sdk.queueResult("SdkCommitState", 4);
+        }
+        start();
+        const std::vector<std::string> tail(sdk.calls.end() - 12, sdk.calls.end());
+        EXPECT_EQ(tail, concat({placeCalls(-71000, 142000, 0), placeCalls(0, 0, 0)}));
+        std::vector<std::string> expected = {"Неверные координаты (причина 4)",
+                                             "Захожу в центр мира"};
+        if (!secondFails) {
+            expected.push_back("Успешно.");
+        }
+        EXPECT_EQ(outputLines(), expected);
+        // home.txt came from the file, so it is not rewritten.
+        EXPECT_EQ(readFile("home.txt"), "Atlantis\n142N 71E\n");
+        EXPECT_EQ(StartupConfig.coordinates, "0S 0W");
+    }
+}
+
+}  // namespace
