@@ -29,14 +29,6 @@ const std::string COLORS_NOT_RECOGNISED =
 const std::string BRIGHTNESS_NOT_RECOGNISED =
     "Ответ не распознан. Значение коэффициента выбрано по умолчанию.";
 
-std::vector<std::string> concat(std::vector<std::vector<std::string>> parts) {
-    std::vector<std::string> all;
-    for (auto& part : parts) {
-        all.insert(all.end(), part.begin(), part.end());
-    }
-    return all;
-}
-
 class StartupTest : public BotTest {
 protected:
     void runStartupWithLog() {

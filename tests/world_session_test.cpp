@@ -37,14 +37,6 @@ std::vector<std::string> placeCalls(int eastWest, int northSouth, int altitude) 
             "SdkSetInt(203, 0)", "SdkCommitState()"};
 }
 
-std::vector<std::string> concat(std::vector<std::vector<std::string>> parts) {
-    std::vector<std::string> all;
-    for (auto& part : parts) {
-        all.insert(all.end(), part.begin(), part.end());
-    }
-    return all;
-}
-
 class WorldSessionTest : public BotTest {
 protected:
     void SetUp() override {

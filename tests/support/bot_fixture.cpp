@@ -87,3 +87,16 @@ std::vector<std::string> splitLines(const std::string& text) {
     }
     return lines;
 }
+
+std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+std::vector<std::string> concat(const std::vector<std::vector<std::string>>& parts) {
+    std::vector<std::string> all;
+    for (const auto& part : parts) {
+        all = std::move(all) + part;
+    }
+    return all;
+}

@@ -50,5 +50,9 @@ private:
     std::ostringstream errors_;
 };
 
+// Joins lists of lines or calls.
+std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b);
+std::vector<std::string> concat(const std::vector<std::vector<std::string>>& parts);
+
 // Splits text into lines at '\n' (a final line end adds no empty line).
 std::vector<std::string> splitLines(const std::string& text);

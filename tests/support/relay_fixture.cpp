@@ -40,8 +40,3 @@ std::vector<std::string> RelayTest::colored(int r, int g, int b) {
     return {"SdkSetInt(329, " + std::to_string(r) + ")", "SdkSetInt(330, " + std::to_string(g) + ")",
             "SdkSetInt(331, " + std::to_string(b) + ")"};
 }
-
-std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}

@@ -23,5 +23,3 @@ protected:
     // Has the avatars arrive (one turn) and forgets the output so far.
     void populate(std::vector<SdkEvent> arrivals);
 };
-
-std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b);
