@@ -1,6 +1,5 @@
 #include "app/number_text.h"
 
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <locale>
@@ -47,7 +46,6 @@ double textToReal(const std::string& text) {
 }
 
 std::int32_t leadingInt(const std::string& text) {
-    errno = 0;
     long long value = std::strtoll(text.c_str(), nullptr, 10);
     if (value > INT_MAX) {
         return INT_MAX;
