@@ -13,12 +13,18 @@
 #include "avatar/avatar_session.h"
 #include "avatar/latency_stats.h"
 #include "sdk/reason_codes.h"
+#include "text/cp1251.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int GRID = 10;               // cells per axis
 constexpr int CELL = 25000;            // more than the relay distance apart
+// What the crowd says; a line number makes each said line unique, so its
+// relayed copies can be matched to it.
+constexpr const char* PHRASES[] = {"Привет всем!", "Hello from my corner of the world",
+                                   "Кто-нибудь видел маяк?", "Nice weather up here",
+                                   "Встречаемся у фонтана", "Anyone near the lighthouse?"};
 constexpr const char* COMMANDS[] = {"!color DeepPink", "!c 0 0 128", "!global off",
                                     "!global on",      "!help",      "!color SeaGreen"};
 
@@ -132,7 +138,7 @@ void Crowd::sayOne() {
         text = COMMANDS[random_() % std::size(COMMANDS)];
         ++report_.commandsSaid;
     } else {
-        text = "line " + std::to_string(++lineNumber_) + " from " + names_[i];
+        text = ru(PHRASES[random_() % std::size(PHRASES)]) + " #" + std::to_string(++lineNumber_);
         sentAt_[names_[i] + ":\t" + text] = Clock::now();
     }
     if (avatars_[i]->say(text) == SDK_OK) {
