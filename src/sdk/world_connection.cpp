@@ -159,7 +159,7 @@ int WorldConnection::postConsole(std::uint8_t red, std::uint8_t green, std::uint
     if (text.size() > wire::MAX_CONSOLE_BYTES) {
         return SDK_RC_TEXT_TOO_LONG;
     }
-    if (!wire::isCleanText(text, true)) {
+    if (!wire::isCleanConsoleText(text)) {
         return SDK_RC_INVALID_TEXT;
     }
     if (output_.size() >= MAX_OUTPUT_BYTES) {

@@ -427,7 +427,11 @@ void WorldServer::handleConsole(Client& client, const Message& message) {
         refuse(client, message.type, SDK_RC_NOT_IN_WORLD);
         return;
     }
-    if (!wire::isCleanText(message.text, true)) {
+    if (!client.bot) {
+        refuse(client, message.type, SDK_RC_NOT_ALLOWED);
+        return;
+    }
+    if (!wire::isCleanConsoleText(message.text)) {
         refuse(client, message.type, SDK_RC_INVALID_TEXT);
         return;
     }
