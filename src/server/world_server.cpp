@@ -48,7 +48,11 @@ Message avatarArrived(int session, int citizen, const std::string& name, int x, 
 
 }  // namespace
 
-WorldServer::WorldServer(ServerConfig config) : config_(std::move(config)) {}
+WorldServer::WorldServer(ServerConfig config) : config_(std::move(config)) {
+    if (config_.worlds.empty()) {
+        config_.worlds.insert("welcome");
+    }
+}
 
 WorldServer::~WorldServer() {
     for (auto& [fd, client] : clients_) {
