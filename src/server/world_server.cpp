@@ -217,6 +217,9 @@ void WorldServer::writeTo(Client& client) {
     while (!client.output.empty()) {
         ssize_t n = ::send(client.fd, client.output.data(), client.output.size(), MSG_NOSIGNAL);
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+            // A client being closed gets one try: it must not hold its
+            // socket by never reading its last message.
+            client.dropped = client.closing;
             return;
         }
         if (n <= 0) {
