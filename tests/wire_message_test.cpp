@@ -188,4 +188,6 @@ TEST(WireMessage, CleanTextRefusesControlBytes) {
     EXPECT_TRUE(wire::isCleanText("a\tb", true));
     EXPECT_FALSE(wire::isCleanText("a\nb", true));
     EXPECT_FALSE(wire::isCleanText(std::string("a\0b", 3), true));
+    EXPECT_TRUE(wire::isCleanConsoleText("\nline\r\n\tend"));
+    EXPECT_FALSE(wire::isCleanConsoleText("bell\x07"));
 }

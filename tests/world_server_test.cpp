@@ -206,6 +206,7 @@ TEST_F(WorldServerTest, RefusedChatIsAnsweredWithItsReason) {
     tourist.say("tab\there");
     tourist.whisper(other.session() + 100, "nobody");
     tourist.whisper(tourist.session(), "myself");
+    tourist.connection().postConsole(0, 0, 0, "not a bot", other.session());
     tourist.sync();
     std::vector<std::pair<int, int>> errors;
     for (const Message& m : tourist.receivedOfType(MessageType::Error)) {
@@ -215,9 +216,11 @@ TEST_F(WorldServerTest, RefusedChatIsAnsweredWithItsReason) {
                           {static_cast<int>(MessageType::Broadcast), SDK_RC_NOT_ALLOWED},
                           {static_cast<int>(MessageType::Say), SDK_RC_INVALID_TEXT},
                           {static_cast<int>(MessageType::Whisper), SDK_RC_NO_SUCH_SESSION},
-                          {static_cast<int>(MessageType::Whisper), SDK_RC_NO_SUCH_SESSION}}));
+                          {static_cast<int>(MessageType::Whisper), SDK_RC_NO_SUCH_SESSION},
+                          {static_cast<int>(MessageType::Console), SDK_RC_NOT_ALLOWED}}));
     other.sync();
     EXPECT_TRUE(other.receivedOfType(MessageType::Chat).empty());
+    EXPECT_TRUE(other.receivedOfType(MessageType::ConsoleMessage).empty());
 }
 
 TEST_F(WorldServerTest, ConsoleMessagesGoToTheirTargetsInTheirColor) {
@@ -230,8 +233,7 @@ TEST_F(WorldServerTest, ConsoleMessagesGoToTheirTargetsInTheirColor) {
     ASSERT_EQ(bot.connection().postConsole(255, 0, 128, text, a.session()), SDK_OK);
     ASSERT_EQ(bot.connection().postConsole(255, 0, 128, text, c.session()), SDK_OK);
     ASSERT_EQ(bot.connection().postConsole(255, 0, 128, text, 9999), SDK_OK);
-    EXPECT_EQ(bot.connection().postConsole(0, 0, 0, "line\nforged", a.session()),
-              SDK_RC_INVALID_TEXT);
+    EXPECT_EQ(bot.connection().postConsole(0, 0, 0, "bell\x07", a.session()), SDK_RC_INVALID_TEXT);
     bot.sync();
     for (TestAvatar* receiver : {&a, &c}) {
         Message got = receiver->waitFor(
@@ -310,4 +312,25 @@ TEST(WorldConnection, UnreachableOrBadAddressesAreReasonCodes) {
     EXPECT_EQ(connection.open("not an address", 6670, 1000), SDK_RC_BAD_ADDRESS);
     EXPECT_EQ(connection.open("127.0.0.1", 70000, 1000), SDK_RC_BAD_ADDRESS);
     EXPECT_FALSE(connection.isOpen());
+}
+
+TEST(WorldServerLimits, ConnectionsBeyondTheLimitAreRefused) {
+    ServerConfig config;
+    config.port = 0;
+    config.maxClients = 2;
+    WorldServer server(config);
+    std::string error;
+    ASSERT_TRUE(server.start(error)) << error;
+    std::thread thread([&] { server.run(); });
+    TestAvatar first, second, third;
+    EXPECT_EQ(first.join(server.port(), "First"), SDK_OK);
+    EXPECT_EQ(second.join(server.port(), "Second"), SDK_OK);
+    EXPECT_EQ(third.join(server.port(), "Third"), SDK_RC_SERVER_FULL);
+    first.connection().close();
+    // The departure reaches the second avatar once the server has let go of
+    // the first connection; then there is room again.
+    second.waitFor([](const Message& m) { return m.type == MessageType::AvatarLeft; });
+    EXPECT_EQ(third.join(server.port(), "Third"), SDK_OK);
+    server.stop();
+    thread.join();
 }

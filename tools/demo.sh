@@ -35,7 +35,11 @@ for c in $(seq 100 104); do citizens+=(--citizen "$c:crowd"); done
 pids+=($!)
 for _ in $(seq 50); do
   grep -q listening world.log 2>/dev/null && break
-  kill -0 "${pids[0]}" 2>/dev/null || { cat world.log; exit 1; }
+  if ! kill -0 "${pids[0]}" 2>/dev/null; then
+    echo "The world server did not start:" >&2
+    cat world.log >&2
+    exit 1
+  fi
   sleep 0.1
 done
 

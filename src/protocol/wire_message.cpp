@@ -355,4 +355,13 @@ bool isCleanText(const std::string& text, bool allowTab) {
     return true;
 }
 
+bool isCleanConsoleText(const std::string& text) {
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace wire

@@ -86,6 +86,9 @@ std::optional<Message> decodeBody(const std::string& body);
 // True when the text holds no byte below 0x20 (TAB allowed when asked): such a
 // text cannot break a line of a log or forge a second one.
 bool isCleanText(const std::string& text, bool allowTab);
+// True when a console text holds no byte below 0x20 but TAB, LF and CR: a
+// console message may span lines, and only bots may send one.
+bool isCleanConsoleText(const std::string& text);
 
 // Cuts frames out of a byte stream. Holds at most one header, one body and the
 // bytes of one read, so a peer cannot make it grow without bound.

@@ -81,7 +81,11 @@ int WorldConnection::open(const std::string& address, int port, int timeoutMs) {
     }
     Message hello;
     hello.type = MessageType::Hello;
-    return request(hello, remainingMs(deadline));
+    int rc = request(hello, remainingMs(deadline));
+    if (rc != SDK_OK) {
+        close();  // a refused handshake leaves nothing to use
+    }
+    return rc;
 }
 
 void WorldConnection::close() {
@@ -126,7 +130,8 @@ int WorldConnection::request(const Message& message, int timeoutMs, int* value) 
             return closeWith(SDK_RC_TIMEOUT);
         }
     }
-    if (rc != SDK_OK) {
+    // A refusal may come just before the server closes the connection.
+    if (replies_.empty()) {
         return rc;
     }
     Message answer = replies_.front();
@@ -159,7 +164,7 @@ int WorldConnection::postConsole(std::uint8_t red, std::uint8_t green, std::uint
     if (text.size() > wire::MAX_CONSOLE_BYTES) {
         return SDK_RC_TEXT_TOO_LONG;
     }
-    if (!wire::isCleanText(text, true)) {
+    if (!wire::isCleanConsoleText(text)) {
         return SDK_RC_INVALID_TEXT;
     }
     if (output_.size() >= MAX_OUTPUT_BYTES) {
@@ -224,7 +229,7 @@ int WorldConnection::receive() {
         return SDK_RC_CONNECTION_LOST;
     }
     char buffer[READ_CHUNK];
-    while (events_.size() < MAX_QUEUED_EVENTS) {
+    while (events_.size() + replies_.size() < MAX_QUEUED_EVENTS) {
         ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
             return SDK_OK;
