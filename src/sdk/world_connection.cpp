@@ -126,7 +126,8 @@ int WorldConnection::request(const Message& message, int timeoutMs, int* value) 
             return closeWith(SDK_RC_TIMEOUT);
         }
     }
-    if (rc != SDK_OK) {
+    // A refusal may come just before the server closes the connection.
+    if (replies_.empty()) {
         return rc;
     }
     Message answer = replies_.front();

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +25,14 @@ namespace {
 
 constexpr std::size_t READ_CHUNK = 64 * 1024;
 constexpr int ACCEPTS_PER_TURN = 64;
+constexpr long long LINGER_MS = 2000;
+constexpr int LINGER_CHECK_MS = 100;
+
+long long nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 void logLine(const std::string& line) {
     std::fprintf(stderr, "tintbeacon-world: %s\n", line.c_str());
@@ -109,14 +118,17 @@ void WorldServer::run() {
         polled.clear();
         polled.push_back({wakeRead_, POLLIN, 0});
         polled.push_back({listenFd_, POLLIN, 0});
+        bool lingering = false;
         for (auto& [fd, client] : clients_) {
-            short events = client.closing ? 0 : POLLIN;
+            short events = !client.closing || client.lingerUntilMs != 0 ? POLLIN : 0;
             if (!client.output.empty()) {
                 events |= POLLOUT;
             }
+            lingering = lingering || client.lingerUntilMs != 0;
             polled.push_back({fd, events, 0});
         }
-        if (::poll(polled.data(), polled.size(), -1) < 0 && errno != EINTR) {
+        if (::poll(polled.data(), polled.size(), lingering ? LINGER_CHECK_MS : -1) < 0 &&
+            errno != EINTR) {
             logLine(std::string("poll: ") + std::strerror(errno));
             return;
         }
@@ -134,8 +146,10 @@ void WorldServer::run() {
                 continue;
             }
             Client& client = found->second;
-            if (!client.closing && !client.dropped &&
-                (polled[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+            if (client.lingerUntilMs != 0) {
+                discardInput(client);
+            } else if (!client.closing && !client.dropped &&
+                       (polled[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
                 readFrom(client);
             }
         }
@@ -173,7 +187,7 @@ void WorldServer::acceptClients() {
         ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
         Client& client = clients_[fd];
         client.fd = fd;
-        if (clients_.size() > config_.maxClients) {
+        if (clients_.size() > config_.maxClients && activeClients() > config_.maxClients) {
             logLine("connection from " + std::string(text) + " refused: server full");
             refuseAndClose(client, MessageType::Hello, SDK_RC_SERVER_FULL);
             continue;
@@ -181,6 +195,14 @@ void WorldServer::acceptClients() {
         logLine("connection " + std::to_string(fd) + " from " + text + ":" +
                 std::to_string(ntohs(peer.sin_port)));
     }
+}
+
+std::size_t WorldServer::activeClients() const {
+    std::size_t active = 0;
+    for (const auto& [fd, client] : clients_) {
+        active += client.closing || client.dropped ? 0 : 1;
+    }
+    return active;
 }
 
 void WorldServer::readFrom(Client& client) {
@@ -230,14 +252,33 @@ void WorldServer::writeTo(Client& client) {
     }
 }
 
+void WorldServer::discardInput(Client& client) {
+    char buffer[READ_CHUNK];
+    ssize_t n = ::recv(client.fd, buffer, sizeof buffer, 0);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+        client.dropped = true;
+    }
+}
+
 void WorldServer::removeClosedClients() {
+    const long long now = nowMs();
+    for (auto& [fd, client] : clients_) {
+        if (client.closing && client.output.empty() && client.lingerUntilMs == 0 &&
+            !client.dropped) {
+            leaveWorld(client);
+            ::shutdown(fd, SHUT_WR);
+            client.lingerUntilMs = now + LINGER_MS;
+        } else if (client.lingerUntilMs != 0 && now >= client.lingerUntilMs) {
+            client.dropped = true;
+        }
+    }
     // Closing one client sends departures to others, which may drop them in
     // turn; repeat until no client is left to close.
     bool closedAny = true;
     while (closedAny) {
         closedAny = false;
         for (auto& [fd, client] : clients_) {
-            if (client.dropped || (client.closing && client.output.empty())) {
+            if (client.dropped) {
                 closeClient(fd);
                 closedAny = true;
                 break;

@@ -35,6 +35,10 @@ class WorldServer {
         std::string output;
         bool greeted = false;
         bool closing = false;  // send what is queued, read nothing more, then close
+        // Once a closing client's output is sent: its sending side is shut and
+        // its input discarded until it closes or this time (ms) passes, so
+        // that the last message is not lost to a reset.
+        long long lingerUntilMs = 0;
         bool dropped = false;  // close at once
         int session = 0;       // 0 until logged in
         int citizen = 0;
@@ -46,8 +50,11 @@ class WorldServer {
     };
 
     void acceptClients();
+    // Clients not on their way out: those that the limit counts.
+    std::size_t activeClients() const;
     void readFrom(Client& client);
     void writeTo(Client& client);
+    void discardInput(Client& client);
     void removeClosedClients();
     void closeClient(int fd);
 
