@@ -313,3 +313,24 @@ TEST(WorldConnection, UnreachableOrBadAddressesAreReasonCodes) {
     EXPECT_EQ(connection.open("127.0.0.1", 70000, 1000), SDK_RC_BAD_ADDRESS);
     EXPECT_FALSE(connection.isOpen());
 }
+
+TEST(WorldServerLimits, ConnectionsBeyondTheLimitAreRefused) {
+    ServerConfig config;
+    config.port = 0;
+    config.maxClients = 2;
+    WorldServer server(config);
+    std::string error;
+    ASSERT_TRUE(server.start(error)) << error;
+    std::thread thread([&] { server.run(); });
+    TestAvatar first, second, third;
+    EXPECT_EQ(first.join(server.port(), "First"), SDK_OK);
+    EXPECT_EQ(second.join(server.port(), "Second"), SDK_OK);
+    EXPECT_EQ(third.join(server.port(), "Third"), SDK_RC_SERVER_FULL);
+    first.connection().close();
+    // The departure reaches the second avatar once the server has let go of
+    // the first connection; then there is room again.
+    second.waitFor([](const Message& m) { return m.type == MessageType::AvatarLeft; });
+    EXPECT_EQ(third.join(server.port(), "Third"), SDK_OK);
+    server.stop();
+    thread.join();
+}
