@@ -23,10 +23,12 @@ for _ in $(seq 50); do grep -q listening "$dir/world.out" && break; sleep 0.1; d
 (cd "$dir" && exec "$build/tintbeacon" </dev/null >"$dir/bot.out" 2>"$dir/bot.err") &
 bot=$!
 for _ in $(seq 50); do grep -q "Успешно" "$dir/bot.out" 2>/dev/null && break; sleep 0.1; done
+[ -e "/proc/$bot" ] || { echo "the bot did not start:" >&2; cat "$dir/bot.out" "$dir/bot.err" >&2; exit 1; }
 ticks() { awk '{print $14 + $15}' "/proc/$bot/stat"; }
 hz=$(getconf CLK_TCK)
 before=$(ticks)
 sleep "$window"
+[ -e "/proc/$bot" ] || { echo "the bot ended:" >&2; cat "$dir/bot.out" "$dir/bot.err" >&2; exit 1; }
 after=$(ticks)
 awk -v t=$((after - before)) -v hz="$hz" -v s="$window" \
   'BEGIN { printf "idle bot: %d ticks (%.3f s CPU) in %d s = %.3f%% of one core\n", t, t / hz, s, 100 * t / hz / s }'
