@@ -81,7 +81,11 @@ int WorldConnection::open(const std::string& address, int port, int timeoutMs) {
     }
     Message hello;
     hello.type = MessageType::Hello;
-    return request(hello, remainingMs(deadline));
+    int rc = request(hello, remainingMs(deadline));
+    if (rc != SDK_OK) {
+        close();  // a refused handshake leaves nothing to use
+    }
+    return rc;
 }
 
 void WorldConnection::close() {
@@ -225,7 +229,7 @@ int WorldConnection::receive() {
         return SDK_RC_CONNECTION_LOST;
     }
     char buffer[READ_CHUNK];
-    while (events_.size() < MAX_QUEUED_EVENTS) {
+    while (events_.size() + replies_.size() < MAX_QUEUED_EVENTS) {
         ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
             return SDK_OK;

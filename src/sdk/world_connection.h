@@ -26,7 +26,8 @@ class WorldConnection {
     WorldConnection& operator=(const WorldConnection&) = delete;
 
     // Connects within the timeout and exchanges the version handshake;
-    // closes whatever was open before. Returns a reason code.
+    // closes whatever was open before. Returns a reason code; on any code
+    // but 0 the connection is left closed.
     int open(const std::string& address, int port, int timeoutMs);
     // Drops the socket, the output and the queued events.
     void close();
