@@ -3,7 +3,6 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <ostream>
 
 #include "avatar/avatar_command.h"
@@ -12,18 +11,13 @@
 #include "app/number_text.h"
 #include "sdk/reason_codes.h"
 #include "text/cp1251.h"
+#include "protocol/monotonic_clock.h"
 
 namespace {
 
 using Kind = AvatarCommand::Kind;
 constexpr std::size_t MAX_INPUT_LINE = 4096;
 constexpr int IDLE_POLL_MS = 1000;
-
-long long nowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 class Client {
 public:

@@ -4,21 +4,15 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 
 #include "console/operator_console.h"
 #include "text/cp1251.h"
+#include "protocol/monotonic_clock.h"
 
 using wire::Message;
 using wire::MessageType;
 
 namespace {
-
-long long nowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 std::uint8_t colorComponent(int value) {
     return static_cast<std::uint8_t>(std::clamp(value, 0, 255));

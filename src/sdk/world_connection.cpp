@@ -8,9 +8,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 
 #include "sdk/reason_codes.h"
+#include "protocol/monotonic_clock.h"
 
 using wire::Message;
 using wire::MessageType;
@@ -18,12 +18,6 @@ using wire::MessageType;
 namespace {
 
 constexpr std::size_t READ_CHUNK = 64 * 1024;
-
-long long nowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 int remainingMs(long long deadline) {
     long long left = deadline - nowMs();

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +16,7 @@
 #include <vector>
 
 #include "sdk/reason_codes.h"
+#include "protocol/monotonic_clock.h"
 
 using wire::Message;
 using wire::MessageType;
@@ -27,12 +27,6 @@ constexpr std::size_t READ_CHUNK = 64 * 1024;
 constexpr int ACCEPTS_PER_TURN = 64;
 constexpr long long LINGER_MS = 2000;
 constexpr int LINGER_CHECK_MS = 100;
-
-long long nowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 void logLine(const std::string& line) {
     std::fprintf(stderr, "tintbeacon-world: %s\n", line.c_str());

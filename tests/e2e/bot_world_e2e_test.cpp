@@ -4,7 +4,6 @@
 #include <signal.h>
 #include <stdlib.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -16,6 +15,7 @@
 #include "sdk/reason_codes.h"
 #include "support/test_avatar.h"
 #include "text/cp1251.h"
+#include "protocol/monotonic_clock.h"
 
 using wire::Message;
 using wire::MessageType;
@@ -25,12 +25,6 @@ namespace {
 constexpr int DEADLINE_MS = 15000;
 const std::string BIN_DIR = TINTBEACON_BIN_DIR;
 const std::string BOT_NAME = "[Tintbeacon]";
-
-long long nowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 std::string readFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);

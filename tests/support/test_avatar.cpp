@@ -1,22 +1,12 @@
 #include "support/test_avatar.h"
 
 #include <algorithm>
-#include <chrono>
 
 #include "sdk/reason_codes.h"
+#include "protocol/monotonic_clock.h"
 
 using wire::Message;
 using wire::MessageType;
-
-namespace {
-
-long long nowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-}  // namespace
 
 int TestAvatar::join(int port, const std::string& name, int citizen, const std::string& password,
                      const std::string& world, bool bot, bool hearAll) {
