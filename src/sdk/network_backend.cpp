@@ -1,45 +1,74 @@
 #include "sdk/network_backend.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <algorithm>
+
+#include "console/operator_console.h"
+#include "text/cp1251.h"
+#include "protocol/monotonic_clock.h"
+
+using wire::Message;
+using wire::MessageType;
 
 namespace {
 
-constexpr int CONNECT_TIMEOUT_MS = 5000;
-constexpr int IDLE_WAIT_MS = 100;
+std::uint8_t colorComponent(int value) {
+    return static_cast<std::uint8_t>(std::clamp(value, 0, 255));
+}
 
-// Connects a non-blocking socket within the timeout; returns the socket or -1.
-int connectWithTimeout(const sockaddr_in& address) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return -1;
+SdkEvent toSdkEvent(const Message& m) {
+    SdkEvent event;
+    switch (m.type) {
+        case MessageType::AvatarArrived:
+            event.type = SDK_EVENT_AVATAR_ARRIVED;
+            event.ints = {{SDK_ATTR_AVATAR_SESSION, m.session},
+                          {SDK_ATTR_AVATAR_X, m.x},
+                          {SDK_ATTR_AVATAR_Y, m.y},
+                          {SDK_ATTR_AVATAR_Z, m.z},
+                          {SDK_ATTR_AVATAR_CITIZEN, m.citizen}};
+            event.strings = {{SDK_ATTR_AVATAR_NAME, m.name}};
+            break;
+        case MessageType::AvatarMoved:
+            event.type = SDK_EVENT_AVATAR_MOVED;
+            event.ints = {{SDK_ATTR_AVATAR_SESSION, m.session},
+                          {SDK_ATTR_AVATAR_X, m.x},
+                          {SDK_ATTR_AVATAR_Y, m.y},
+                          {SDK_ATTR_AVATAR_Z, m.z}};
+            break;
+        case MessageType::AvatarLeft:
+            event.type = SDK_EVENT_AVATAR_LEFT;
+            event.ints = {{SDK_ATTR_AVATAR_SESSION, m.session}};
+            event.strings = {{SDK_ATTR_AVATAR_NAME, m.name}};
+            break;
+        case MessageType::Chat:
+            event.type = SDK_EVENT_CHAT;
+            event.ints = {{SDK_ATTR_CHAT_SESSION, m.session}, {SDK_ATTR_CHAT_TYPE, m.chatType}};
+            event.strings = {{SDK_ATTR_AVATAR_NAME, m.name}, {SDK_ATTR_CHAT_MESSAGE, m.text}};
+            break;
+        case MessageType::ConsoleMessage:
+            event.type = SDK_EVENT_CONSOLE_MESSAGE;
+            event.ints = {{SDK_ATTR_CONSOLE_RED, m.red},
+                          {SDK_ATTR_CONSOLE_GREEN, m.green},
+                          {SDK_ATTR_CONSOLE_BLUE, m.blue}};
+            event.strings = {{SDK_ATTR_CONSOLE_MESSAGE, m.text}};
+            break;
+        default:
+            event.type = -1;
+            break;
     }
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-        return fd;
-    }
-    if (errno == EINPROGRESS) {
-        pollfd waiting{fd, POLLOUT, 0};
-        if (::poll(&waiting, 1, CONNECT_TIMEOUT_MS) == 1) {
-            int error = 0;
-            socklen_t length = sizeof error;
-            if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0) {
-                return fd;
-            }
-        }
-    }
-    ::close(fd);
-    return -1;
+    return event;
+}
+
+void reportOnStandardError(const char* before, int code, const char* after) {
+    printErrorLine(ru(before) + std::to_string(code) + ru(after));
 }
 
 }  // namespace
 
-NetworkBackend::~NetworkBackend() { closeConnection(); }
+NetworkBackend::NetworkBackend()
+    : jitter_(static_cast<std::uint32_t>(nowMs() ^ (static_cast<long long>(::getpid()) << 16))) {}
 
 int NetworkBackend::initialise(int build) {
     if (build != SDK_BUILD) {
@@ -53,34 +82,242 @@ int NetworkBackend::createInstance(const std::string& address, int port, int /*r
     if (!initialised_) {
         return SDK_RC_NOT_INITIALISED;
     }
-    sockaddr_in target{};
-    target.sin_family = AF_INET;
-    if (port < 1 || port > 65535 || ::inet_pton(AF_INET, address.c_str(), &target.sin_addr) != 1) {
-        return SDK_RC_BAD_ADDRESS;
+    int rc = connection_.open(address, port, CONNECT_TIMEOUT_MS);
+    if (rc == SDK_OK) {
+        created_ = true;
+        address_ = address;
+        port_ = port;
+        login_.reset();
+        world_.clear();
+        state_.reset();
     }
-    target.sin_port = htons(static_cast<uint16_t>(port));
-    closeConnection();
-    socket_ = connectWithTimeout(target);
-    return socket_ < 0 ? SDK_RC_CONNECT_FAILED : SDK_OK;
+    return rc;
 }
 
-int NetworkBackend::login() { return socket_ < 0 ? SDK_RC_NO_INSTANCE : SDK_RC_PROTOCOL_ERROR; }
+int NetworkBackend::login() {
+    return logInAs(wire::LoginKind::Bot);
+}
 
-int NetworkBackend::enterWorld(const std::string& /*world*/) { return SDK_RC_NOT_LOGGED_IN; }
+int NetworkBackend::loginAvatar() {
+    return logInAs(wire::LoginKind::Avatar);
+}
 
-int NetworkBackend::commitState() { return SDK_RC_NOT_IN_WORLD; }
+int NetworkBackend::logInAs(wire::LoginKind kind) {
+    if (!created_) {
+        return SDK_RC_NO_INSTANCE;
+    }
+    if (login_) {
+        return SDK_RC_ALREADY_LOGGED_IN;
+    }
+    if (!connection_.isOpen()) {
+        // A refused attempt may have cost the connection (a timeout): retry on a new one.
+        int rc = connection_.open(address_, port_, CONNECT_TIMEOUT_MS);
+        if (rc != SDK_OK) {
+            return rc;
+        }
+    }
+    Message message;
+    message.type = MessageType::Login;
+    message.kind = kind;
+    message.citizen = attributeInt(SDK_ATTR_LOGIN_OWNER);
+    message.password = attributeString(SDK_ATTR_LOGIN_PASSWORD);
+    message.name = attributeString(SDK_ATTR_LOGIN_NAME);
+    message.application = attributeString(SDK_ATTR_LOGIN_APPLICATION);
+    message.hearAll = attributeInt(SDK_ATTR_LOGIN_HEAR_ALL) != 0 ? 1 : 0;
+    int rc = connection_.request(message, REQUEST_TIMEOUT_MS);
+    if (rc == SDK_OK) {
+        login_ = message;
+    }
+    return rc;
+}
+
+int NetworkBackend::enterWorld(const std::string& world) {
+    if (!login_) {
+        return SDK_RC_NOT_LOGGED_IN;
+    }
+    Message message;
+    message.type = MessageType::Enter;
+    message.name = world;
+    int rc = connection_.request(message, REQUEST_TIMEOUT_MS);
+    if (rc == SDK_OK) {
+        world_ = world;
+        state_.reset();
+    }
+    return rc;
+}
+
+int NetworkBackend::commitState() {
+    if (world_.empty()) {
+        return SDK_RC_NOT_IN_WORLD;
+    }
+    Message message;
+    message.type = MessageType::State;
+    message.x = attributeInt(SDK_ATTR_MY_EAST_WEST);
+    message.y = attributeInt(SDK_ATTR_MY_ALTITUDE);
+    message.z = attributeInt(SDK_ATTR_MY_NORTH_SOUTH);
+    message.heading = attributeInt(SDK_ATTR_MY_HEADING);
+    message.gesture = attributeInt(SDK_ATTR_MY_GESTURE);
+    int rc = connection_.request(message, REQUEST_TIMEOUT_MS);
+    if (rc == SDK_OK) {
+        state_ = message;
+    }
+    return rc;
+}
+
+int NetworkBackend::sendConsoleMessage(int session) {
+    if (world_.empty()) {
+        return SDK_RC_NOT_IN_WORLD;
+    }
+    return connection_.postConsole(colorComponent(attributeInt(SDK_ATTR_CONSOLE_RED)),
+                                   colorComponent(attributeInt(SDK_ATTR_CONSOLE_GREEN)),
+                                   colorComponent(attributeInt(SDK_ATTR_CONSOLE_BLUE)),
+                                   attributeString(SDK_ATTR_CONSOLE_MESSAGE), session);
+}
+
+int NetworkBackend::say(const std::string& text) {
+    return sendChat(MessageType::Say, 0, text);
+}
+
+int NetworkBackend::whisper(int session, const std::string& text) {
+    return sendChat(MessageType::Whisper, session, text);
+}
+
+int NetworkBackend::broadcast(const std::string& text) {
+    return sendChat(MessageType::Broadcast, 0, text);
+}
+
+int NetworkBackend::sendChat(MessageType type, int session, const std::string& text) {
+    if (world_.empty()) {
+        return SDK_RC_NOT_IN_WORLD;
+    }
+    if (text.empty() || !wire::isCleanText(text, false)) {
+        return SDK_RC_INVALID_TEXT;
+    }
+    Message message;
+    message.type = type;
+    message.session = session;
+    message.text = text;
+    return connection_.post(message);
+}
 
 int NetworkBackend::processEvents(int /*argument*/) {
     forgetDeliveredEvents();
-    ::poll(nullptr, 0, IDLE_WAIT_MS);
+    if (connection_.isOpen()) {
+        connection_.flush();
+    }
+    if (connection_.isOpen() && queued_.size() < WorldConnection::MAX_QUEUED_EVENTS) {
+        if (queued_.empty() && connection_.events().empty()) {
+            connection_.wait(IDLE_WAIT_MS);
+        }
+        int rc = connection_.receive();
+        if (rc == SDK_OK && connection_.wantsWrite()) {
+            rc = connection_.flush();
+        }
+        takeReceivedEvents();
+        if (!connection_.isOpen()) {
+            noticeLoss(rc);
+        }
+    } else if (!connection_.isOpen()) {
+        if (login_ && !recovering_) {
+            noticeLoss(SDK_RC_CONNECTION_LOST);
+        }
+        if (recovering_ && nowMs() >= nextAttemptMs_) {
+            tryRecovery();
+        } else if (queued_.empty()) {
+            long long wait = recovering_ ? std::max(0LL, nextAttemptMs_ - nowMs()) : IDLE_WAIT_MS;
+            ::poll(nullptr, 0, static_cast<int>(std::min<long long>(wait, IDLE_WAIT_MS)));
+        }
+    }
+    deliverQueued();
     return SDK_OK;
 }
 
-int NetworkBackend::sendConsoleMessage(int /*session*/) { return SDK_RC_NOT_IN_WORLD; }
+void NetworkBackend::takeReceivedEvents() {
+    std::deque<Message>& received = connection_.events();
+    while (!received.empty()) {
+        queueEvent(received.front());
+        received.pop_front();
+    }
+}
 
-void NetworkBackend::closeConnection() {
-    if (socket_ >= 0) {
-        ::close(socket_);
-        socket_ = -1;
+void NetworkBackend::queueEvent(const Message& message) {
+    if (message.type == MessageType::Error) {
+        reportOnStandardError("Сервер мира отказал в операции (причина ", message.code, ")");
+        return;
+    }
+    SdkEvent event = toSdkEvent(message);
+    if (event.type < 0) {
+        return;
+    }
+    if (message.type == MessageType::AvatarArrived) {
+        present_[message.session] = message.name;
+    } else if (message.type == MessageType::AvatarLeft) {
+        present_.erase(message.session);
+    }
+    queued_.push_back(std::move(event));
+}
+
+void NetworkBackend::noticeLoss(int code) {
+    if (!login_ || recovering_) {
+        return;
+    }
+    takeReceivedEvents();
+    reportOnStandardError("Связь с миром потеряна (причина ", code, "), переподключаюсь");
+    for (const auto& [session, name] : present_) {
+        Message left;
+        left.type = MessageType::AvatarLeft;
+        left.session = session;
+        left.name = name;
+        queued_.push_back(toSdkEvent(left));
+    }
+    present_.clear();
+    recovering_ = true;
+    retryMs_ = FIRST_RETRY_MS;
+    scheduleRetry();
+}
+
+void NetworkBackend::scheduleRetry() {
+    // Half the delay is fixed and half random, so that many clients cut off
+    // together do not come back together.
+    std::uniform_int_distribution<int> spread(0, retryMs_ / 2);
+    nextAttemptMs_ = nowMs() + retryMs_ / 2 + spread(jitter_);
+    retryMs_ = std::min(retryMs_ * 2, MAX_RETRY_MS);
+}
+
+void NetworkBackend::tryRecovery() {
+    int rc = connection_.open(address_, port_, CONNECT_TIMEOUT_MS);
+    if (rc == SDK_OK) {
+        rc = connection_.request(*login_, REQUEST_TIMEOUT_MS);
+    }
+    if (rc == SDK_OK && !world_.empty()) {
+        Message enter;
+        enter.type = MessageType::Enter;
+        enter.name = world_;
+        rc = connection_.request(enter, REQUEST_TIMEOUT_MS);
+    }
+    if (rc == SDK_OK && state_) {
+        rc = connection_.request(*state_, REQUEST_TIMEOUT_MS);
+    }
+    if (rc != SDK_OK) {
+        connection_.close();
+        reportOnStandardError("Переподключение не удалось (причина ", rc, ")");
+        scheduleRetry();
+        return;
+    }
+    recovering_ = false;
+    printErrorLine(ru("Связь с миром восстановлена"));
+    takeReceivedEvents();
+}
+
+void NetworkBackend::deliverQueued() {
+    // One chat event at most: the bot keeps one chat line between calls.
+    while (!queued_.empty()) {
+        SdkEvent event = std::move(queued_.front());
+        queued_.pop_front();
+        bool chat = event.type == SDK_EVENT_CHAT;
+        deliver(std::move(event));
+        if (chat) {
+            return;
+        }
     }
 }

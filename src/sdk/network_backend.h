@@ -1,15 +1,36 @@
 #pragma once
 
-// The SDK backend that talks to a world server over TCP.
+// The SDK backend that talks to a world server over TCP (docs/world-protocol.md).
+//
+// Login, world entry and state changes wait for the server's answer; console
+// messages, chat and the like are queued and written together by the next
+// SdkProcessEvents. When the connection is lost after login, the backend
+// reports it on standard error, sends departures for every avatar it had
+// reported, and reconnects by itself with capped, jittered backoff: it logs in
+// with the attributes last used, enters the same world, takes the same
+// position, and the server's arrivals bring the roster back.
 
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <optional>
+#include <random>
 #include <string>
 
+#include "protocol/wire_message.h"
 #include "sdk/sdk_backend.h"
+#include "sdk/world_connection.h"
 
 class NetworkBackend : public SdkBackend {
-public:
-    NetworkBackend() = default;
-    ~NetworkBackend() override;
+  public:
+    static constexpr int CONNECT_TIMEOUT_MS = 5000;
+    static constexpr int REQUEST_TIMEOUT_MS = 5000;
+    // Longest wait of one SdkProcessEvents call when nothing is queued.
+    static constexpr int IDLE_WAIT_MS = 200;
+    static constexpr int FIRST_RETRY_MS = 100;
+    static constexpr int MAX_RETRY_MS = 2000;
+
+    NetworkBackend();
     NetworkBackend(const NetworkBackend&) = delete;
     NetworkBackend& operator=(const NetworkBackend&) = delete;
 
@@ -21,9 +42,34 @@ public:
     int processEvents(int argument) override;
     int sendConsoleMessage(int session) override;
 
-private:
-    void closeConnection();
+    int loginAvatar() override;
+    int say(const std::string& text) override;
+    int whisper(int session, const std::string& text) override;
+    int broadcast(const std::string& text) override;
+
+  private:
+    int logInAs(wire::LoginKind kind);
+    int sendChat(wire::MessageType type, int session, const std::string& text);
+    // Moves what the connection has received into the delivery queue.
+    void takeReceivedEvents();
+    void queueEvent(const wire::Message& message);
+    void noticeLoss(int code);
+    void tryRecovery();
+    void scheduleRetry();
+    void deliverQueued();
 
     bool initialised_ = false;
-    int socket_ = -1;
+    bool created_ = false;
+    std::string address_;
+    int port_ = 0;
+    WorldConnection connection_;
+    std::optional<wire::Message> login_;  // the last successful login
+    std::string world_;                   // the world last entered
+    std::optional<wire::Message> state_;  // the position last taken there
+    bool recovering_ = false;
+    long long nextAttemptMs_ = 0;
+    int retryMs_ = FIRST_RETRY_MS;
+    std::minstd_rand jitter_;
+    std::map<int, std::string> present_;  // sessions reported arrived and not left
+    std::deque<SdkEvent> queued_;
 };

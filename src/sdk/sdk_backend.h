@@ -18,6 +18,10 @@ struct SdkEvent {
     std::map<int, std::string> strings;
 };
 
+class SdkBackend;
+// The backend the Sdk* operations forward to now.
+SdkBackend& sdkCurrentBackend();
+
 class SdkBackend {
 public:
     virtual ~SdkBackend() = default;
@@ -29,6 +33,13 @@ public:
     virtual int commitState() = 0;
     virtual int processEvents(int argument) = 0;
     virtual int sendConsoleMessage(int session) = 0;
+
+    // Operations of ordinary avatars (sdk/avatar_sdk.h); a backend without
+    // them refuses.
+    virtual int loginAvatar() { return SDK_RC_NOT_ALLOWED; }
+    virtual int say(const std::string& /*text*/) { return SDK_RC_NOT_ALLOWED; }
+    virtual int whisper(int /*session*/, const std::string& /*text*/) { return SDK_RC_NOT_ALLOWED; }
+    virtual int broadcast(const std::string& /*text*/) { return SDK_RC_NOT_ALLOWED; }
 
     virtual int setEventHandler(int event, SdkEventHandler handler);
     virtual int setInt(int attribute, int value);

@@ -17,6 +17,7 @@ SdkBackend& backend(SdkBackend* replacement = nullptr, bool replace = false) {
 }  // namespace
 
 void sdkUseBackend(SdkBackend* replacement) { backend(replacement, true); }
+SdkBackend& sdkCurrentBackend() { return backend(); }
 
 int SdkInitialise(int build) { return backend().initialise(build); }
 int SdkSetEventHandler(int event, SdkEventHandler handler) {

@@ -1,0 +1,35 @@
+// tintbeacon-avatar: join a world as an avatar, from a terminal or a script,
+// or run a simulated crowd.
+
+#include <unistd.h>
+
+#include <csignal>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "avatar/avatar_options.h"
+#include "console/operator_console.h"
+
+int main(int argc, char** argv) {
+    std::signal(SIGPIPE, SIG_IGN);
+    const TerminalEncoding encoding = terminalEncodingFromEnvironment();
+    std::string error;
+    auto options = parseAvatarOptions(std::vector<std::string>(argv + 1, argv + argc), encoding, error);
+    if (!options) {
+        std::cerr << "tintbeacon-avatar: " << error << '\n' << avatarUsage();
+        return 2;
+    }
+    if (options->help) {
+        std::cout << avatarUsage();
+        return 0;
+    }
+    if (options->crowd) {
+        const CrowdReport report = runCrowd(options->crowdSettings, std::cerr);
+        printCrowdReport(report, options->crowdSettings, std::cout);
+        return report.joined > 0 && !report.connectionLost ? 0 : 1;
+    }
+    options->client.style.encoding = encoding;
+    options->client.style.colored = !options->client.scripted && ::isatty(STDOUT_FILENO) != 0;
+    return runAvatarClient(options->client, STDIN_FILENO, std::cout);
+}

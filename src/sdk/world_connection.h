@@ -1,0 +1,74 @@
+#pragma once
+
+// One client connection to a world server: the socket, what waits to be sent
+// and what has arrived. It never blocks except inside open and request, which
+// wait at most their timeout. One process may hold many (one per avatar) and
+// poll their descriptors together.
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+
+#include "protocol/wire_message.h"
+
+class WorldConnection {
+  public:
+    // Unsent output beyond which post refuses more.
+    static constexpr std::size_t MAX_OUTPUT_BYTES = 4 * 1024 * 1024;
+    // Events held unread beyond which the connection stops reading, leaving
+    // the rest to the socket (and the server's bound for slow clients).
+    static constexpr std::size_t MAX_QUEUED_EVENTS = 65536;
+
+    WorldConnection() = default;
+    ~WorldConnection();
+    WorldConnection(const WorldConnection&) = delete;
+    WorldConnection& operator=(const WorldConnection&) = delete;
+
+    // Connects within the timeout and exchanges the version handshake;
+    // closes whatever was open before. Returns a reason code; on any code
+    // but 0 the connection is left closed.
+    int open(const std::string& address, int port, int timeoutMs);
+    // Drops the socket, the output and the queued events.
+    void close();
+    bool isOpen() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+
+    // Sends a request (Login, Enter, State) after all queued output and waits
+    // up to the timeout for its reply; events that come first are queued.
+    // Returns the reply's reason code, with its value in *value; a timeout or
+    // a lost connection is a code too and closes the connection.
+    int request(const wire::Message& message, int timeoutMs, int* value = nullptr);
+    // Queues a message without waiting for anything. Returns a reason code:
+    // not open, a text too long, or too much output already waiting.
+    int post(const wire::Message& message);
+    // Queues a console message to one session. Consecutive ones with the same
+    // color and text leave as one message naming all their receivers.
+    int postConsole(std::uint8_t red, std::uint8_t green, std::uint8_t blue,
+                    const std::string& text, int session);
+    // Writes what it can without blocking. A failed write closes the
+    // connection and returns SDK_RC_CONNECTION_LOST.
+    int flush();
+    bool wantsWrite() const { return !output_.empty() || !console_.targets.empty(); }
+    // Reads and decodes what has arrived without blocking. An ended or broken
+    // stream closes the connection and returns its reason code.
+    int receive();
+    // Waits up to the timeout until something arrives (or, with output
+    // pending, until it can be written). Returns false when the wait failed.
+    bool wait(int timeoutMs);
+
+    // Messages from the server in arrival order, replies excepted.
+    std::deque<wire::Message>& events() { return events_; }
+
+  private:
+    int closeWith(int code);
+    void closeConsoleBatch();
+    int writeAllBefore(long long deadlineMs);
+
+    int fd_ = -1;
+    std::string output_;
+    wire::Message console_;  // the console message being gathered, if it has targets
+    wire::FrameReader reader_;
+    std::deque<wire::Message> events_;
+    std::deque<wire::Message> replies_;
+};

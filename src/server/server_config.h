@@ -1,0 +1,27 @@
+#pragma once
+
+// The world server's settings and their command-line options.
+
+#include <cstddef>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+struct ServerConfig {
+    std::string address = "127.0.0.1";
+    int port = 6670;                      // 0 picks a free port, printed in the ready line
+    std::set<std::string> worlds;         // empty means {"welcome"}
+    std::map<int, std::string> citizens;  // citizen number -> privilege password
+    int hearingRange = 20000;             // on each axis, inclusive
+    std::size_t maxClients = 4096;
+    std::size_t maxOutputBytes = 4 * 1024 * 1024;  // per client, then it is dropped
+};
+
+// Parses the options (argv[1..]); on a fault, std::nullopt and a message.
+std::optional<ServerConfig> parseServerOptions(const std::vector<std::string>& args,
+                                               std::string& error);
+
+// The usage text printed for --help and after a bad option.
+const char* serverUsage();

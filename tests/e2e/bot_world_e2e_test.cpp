@@ -1,0 +1,356 @@
+// The real bot and the real world server over TCP, with scripted avatars.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <optional>
+#include <string>
+
+#include "e2e/child_process.h"
+#include "sdk/reason_codes.h"
+#include "support/test_avatar.h"
+#include "text/cp1251.h"
+#include "protocol/monotonic_clock.h"
+
+using wire::Message;
+using wire::MessageType;
+
+namespace {
+
+constexpr int DEADLINE_MS = 15000;
+const std::string BIN_DIR = TINTBEACON_BIN_DIR;
+const std::string BOT_NAME = "[Tintbeacon]";
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Polls the condition until it holds or the deadline passes.
+bool eventually(const std::function<bool()>& condition, int deadlineMs = DEADLINE_MS) {
+    const long long deadline = nowMs() + deadlineMs;
+    while (!condition()) {
+        if (nowMs() >= deadline) {
+            return false;
+        }
+        ::usleep(10000);  // polling a file or process, not pacing the test
+    }
+    return true;
+}
+
+bool isConsole(const Message& m) {
+    return m.type == MessageType::ConsoleMessage;
+}
+
+}  // namespace
+
+class BotWorldTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/tintbeacon-e2e-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override {
+        bot_.stop(SIGKILL);
+        server_.stop(SIGKILL);
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+
+    // Starts the world server on the port (0: a free one) and returns its port.
+    int startServer(int port = 0) {
+        const std::string out = (dir_ / "world.out").string();
+        std::filesystem::remove(out);
+        bool started = server_.start(
+            BIN_DIR + "/tintbeacon-world",
+            {"--listen", "127.0.0.1:" + std::to_string(port), "--world", "welcome", "--world",
+             "lobby", "--citizen", "1:demo", "--citizen", "7:seven", "--citizen", "8:eight"},
+            dir_.string(), out, (dir_ / "world.err").string());
+        EXPECT_TRUE(started);
+        const std::string prefix = "listening on 127.0.0.1:";
+        std::string text;
+        EXPECT_TRUE(eventually([&] {
+            text = readFile(out);
+            return text.find('\n') != std::string::npos;
+        }));
+        std::string::size_type at = text.find(prefix);
+        return at == std::string::npos ? 0 : std::atoi(text.c_str() + at + prefix.size());
+    }
+
+    void writeBotFiles(int port, const std::string& home = "welcome\n0N 0W\n",
+                       const std::string& account = "1\ndemo\nyes\n0.4\n") {
+        std::ofstream(dir_ / "address.txt") << "127.0.0.1\n" << port << "\n";
+        std::ofstream(dir_ / "home.txt") << home;
+        std::ofstream(dir_ / "account.txt") << account;
+    }
+
+    void startBot() {
+        ASSERT_TRUE(bot_.start(BIN_DIR + "/tintbeacon", {}, dir_.string(),
+                               (dir_ / "bot.out").string(), (dir_ / "bot.err").string(),
+                               {"LC_ALL=C.UTF-8", "LANG=C.UTF-8"}));
+    }
+
+    // Waits until the bot's standard output holds the text (UTF-8) `count` times.
+    bool botPrinted(const std::string& text, int count = 1) {
+        return eventually([&] {
+            std::string out = botOutput();
+            int found = 0;
+            for (auto at = out.find(text); at != std::string::npos; at = out.find(text, at + 1)) {
+                ++found;
+            }
+            return found >= count;
+        });
+    }
+    std::string botOutput() { return readFile(dir_ / "bot.out"); }
+    std::string botErrors() { return readFile(dir_ / "bot.err"); }
+    std::string chatLog() { return readFile(dir_ / "chat.txt"); }
+
+    // Starts the bot with its files and waits until it stands in the world.
+    void startBotInWorld(int port) {
+        writeBotFiles(port);
+        startBot();
+        ASSERT_TRUE(botPrinted("Успешно."));
+    }
+
+    // Logs an avatar in, enters "welcome" and moves it to the spot.
+    void join(TestAvatar& avatar, const std::string& name, int x, int z, int citizen = 0,
+              const std::string& password = "") {
+        ASSERT_EQ(avatar.join(port_, name, citizen, password), SDK_OK) << name;
+        ASSERT_EQ(avatar.moveTo(x, 0, z), SDK_OK) << name;
+    }
+
+    static int botSession(TestAvatar& avatar) {
+        return avatar
+            .waitFor([](const Message& m) {
+                return m.type == MessageType::AvatarArrived && m.name == BOT_NAME;
+            })
+            .session;
+    }
+
+    // The console messages the avatar has received once the server has
+    // answered a round trip (so everything sent before has arrived).
+    static std::vector<Message> consoleMessages(TestAvatar& avatar) {
+        avatar.sync();
+        return avatar.receivedOfType(MessageType::ConsoleMessage);
+    }
+
+    static Message waitConsole(TestAvatar& avatar, const std::string& text) {
+        return avatar.waitFor([&](const Message& m) { return isConsole(m) && m.text == text; });
+    }
+
+    std::filesystem::path dir_;
+    ChildProcess server_;
+    ChildProcess bot_;
+    int port_ = 0;
+};
+
+TEST_F(BotWorldTest, RelaysOnlyToDistantAvatarsInTheSpeakersColor) {
+    port_ = startServer();
+    startBotInWorld(port_);
+    TestAvatar speaker, near, far, high;
+    join(speaker, "Speaker", 0, 0, 7, "seven");
+    join(near, "Near", 20000, -20000);
+    join(far, "Far", 20001, 0);
+    join(high, "High", 0, 0);
+    ASSERT_EQ(high.moveTo(0, -30000, 0), SDK_OK);
+
+    const std::string text = ru("Привет,") + " \xFF world";
+    speaker.say(text);
+    Message relayed = waitConsole(far, "Speaker:\t" + text);
+    EXPECT_EQ(std::vector<int>({relayed.red, relayed.green, relayed.blue}),
+              std::vector<int>({0, 0, 0}));
+    EXPECT_EQ(waitConsole(high, "Speaker:\t" + text).type, MessageType::ConsoleMessage);
+    EXPECT_TRUE(consoleMessages(near).empty());
+    EXPECT_TRUE(consoleMessages(speaker).empty());
+
+    speaker.say("!color 0 0 88");
+    ASSERT_TRUE(eventually([&] { return consoleMessages(speaker).size() == 1; }));
+    speaker.say("blue now");
+    relayed = waitConsole(far, "Speaker:\tblue now");
+    EXPECT_EQ(std::vector<int>({relayed.red, relayed.green, relayed.blue}),
+              std::vector<int>({0, 0, 88}));
+    EXPECT_TRUE(botPrinted("Speaker: Привет, \xD1\x8F world"));
+}
+
+TEST_F(BotWorldTest, ColorAndGlobalSettingsSurviveARestartOfTheBot) {
+    port_ = startServer();
+    startBotInWorld(port_);
+    TestAvatar speaker, optedOut, far;
+    join(speaker, "Speaker", 0, 0, 7, "seven");
+    join(optedOut, "OptedOut", 50000, 0, 8, "eight");
+    join(far, "Far", -50000, 0);
+    speaker.say("!color 0 0 88");
+    optedOut.say("!global off");
+    ASSERT_TRUE(eventually([&] {
+        std::string settings = readFile(dir_ / "personal_chat_settings.txt");
+        return settings.find("7\n0\n0\n0\n88\n") != std::string::npos &&
+               settings.find("8\n1\n") != std::string::npos;
+    })) << readFile(dir_ / "personal_chat_settings.txt");
+
+    bot_.stop(SIGTERM);
+    startBot();
+    ASSERT_TRUE(botPrinted("Успешно.", 2));
+    // The restarted bot learns the avatars from its arrival events; wait
+    // until it has them before speaking.
+    for (const char* line :
+         {"Speaker зашел(а) в мир", "OptedOut зашел(а) в мир", "Far зашел(а) в мир"}) {
+        ASSERT_TRUE(botPrinted(line, 2)) << line;
+    }
+    speaker.say("after restart");
+    Message relayed = waitConsole(far, "Speaker:\tafter restart");
+    EXPECT_EQ(std::vector<int>({relayed.red, relayed.green, relayed.blue}),
+              std::vector<int>({0, 0, 88}));
+    for (const Message& m : consoleMessages(optedOut)) {
+        EXPECT_NE(m.text, "Speaker:\tafter restart");
+    }
+}
+
+TEST_F(BotWorldTest, HelpRepliesInOrderAndInColor) {
+    port_ = startServer();
+    startBotInWorld(port_);
+    TestAvatar asker;
+    join(asker, "Asker", 0, 0, 7, "seven");
+    asker.say("!help");
+    ASSERT_TRUE(eventually([&] { return consoleMessages(asker).size() >= 12; }));
+    std::vector<Message> replies = consoleMessages(asker);
+    ASSERT_EQ(replies.size(), 12u);
+    const int heading = 0xBE0000, example = 0x0000BE, own = 0;
+    // Texts left empty are long lists of color names, checked by color only.
+    const std::vector<std::pair<std::string, int>> expected = {
+        {ru("Задать цвет по имени:"), heading},
+        {"!color green     !col Gold     !c DarkBlue", example},
+        {"", example},
+        {"", example},
+        {"", example},
+        {ru("Задать цвет в формате RGB (0-255):"), heading},
+        {"!color 128 128 0     !Col 0 0 88     !c 0 64 64", example},
+        {ru("\nМой текущий цвет этот текст...\n"), own},
+        {ru("Включить глобальный чат:"), heading},
+        {"!global on", example},
+        {ru("Выключить:"), heading},
+        {"!global off", example},
+    };
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        if (!expected[i].first.empty()) {
+            EXPECT_EQ(replies[i].text, expected[i].first) << i;
+        }
+        EXPECT_EQ((replies[i].red << 16) | (replies[i].green << 8) | replies[i].blue,
+                  expected[i].second)
+            << i;
+    }
+}
+
+TEST_F(BotWorldTest, WhispersAndConsoleMessagesAreLoggedButNotRelayed) {
+    port_ = startServer();
+    startBotInWorld(port_);
+    TestAvatar whisperer, otherBot, far;
+    join(whisperer, "Whisperer", 0, 0);
+    ASSERT_EQ(otherBot.join(port_, "Helper", 8, "eight", "welcome", true), SDK_OK);
+    join(far, "Far", 90000, 0);
+    const int bot = botSession(whisperer);
+    whisperer.whisper(bot, "just for you");
+    ASSERT_EQ(otherBot.connection().postConsole(10, 20, 30, "note\tto the bot", bot), SDK_OK);
+    otherBot.connection().flush();
+    ASSERT_TRUE(botPrinted("whisper from Whisperer: just for you"));
+    ASSERT_TRUE(botPrinted("{TB}note\tto the bot"));
+    whisperer.say("marker");
+    waitConsole(far, "Whisperer:\tmarker");
+    std::vector<Message> relayed = consoleMessages(far);
+    ASSERT_EQ(relayed.size(), 1u);
+    EXPECT_EQ(relayed[0].text, "Whisperer:\tmarker");
+    std::string log = chatLog();
+    EXPECT_NE(log.find("whisper from Whisperer: just for you\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("global chat: note\tto the bot\n"), std::string::npos) << log;
+}
+
+TEST_F(BotWorldTest, ArrivalsAndDeparturesAreLogged) {
+    port_ = startServer();
+    startBotInWorld(port_);
+    {
+        TestAvatar visitor;
+        join(visitor, ru("Гость"), 100, 100);
+        ASSERT_TRUE(botPrinted("Гость зашел(а) в мир"));
+    }
+    ASSERT_TRUE(botPrinted("Гость вышел(а) из мира"));
+    std::string log = chatLog();
+    EXPECT_NE(log.find(ru("Гость зашел(а) в мир\n")), std::string::npos);
+    EXPECT_NE(log.find(ru("Гость вышел(а) из мира\n")), std::string::npos);
+}
+
+TEST_F(BotWorldTest, ABurstOfChatLosesNoLine) {
+    port_ = startServer();
+    startBotInWorld(port_);
+    TestAvatar speaker, far;
+    join(speaker, "Fast", 0, 0);
+    join(far, "Far", 0, 40000);
+    constexpr int LINES = 300;
+    for (int i = 0; i < LINES; ++i) {
+        speaker.say("line " + std::to_string(i));
+    }
+    waitConsole(far, "Fast:\tline " + std::to_string(LINES - 1));
+    std::vector<Message> relayed = consoleMessages(far);
+    ASSERT_EQ(relayed.size(), static_cast<std::size_t>(LINES));
+    for (int i = 0; i < LINES; ++i) {
+        EXPECT_EQ(relayed[i].text, "Fast:\tline " + std::to_string(i));
+    }
+}
+
+TEST_F(BotWorldTest, AFailedWorldEntryFallsBackToWelcome) {
+    port_ = startServer();
+    writeBotFiles(port_, "nowhere\n5N 5W\n");
+    startBot();
+    ASSERT_TRUE(botPrinted("Невозможно зайти в мир. (причина 15). Захожу в welcome."));
+    ASSERT_TRUE(botPrinted("Успешно."));
+    TestAvatar avatar;
+    join(avatar, "Witness", 0, 0);
+    Message bot = avatar.waitFor([](const Message& m) {
+        return m.type == MessageType::AvatarArrived && m.name == BOT_NAME;
+    });
+    EXPECT_EQ(std::vector<int>({bot.x, bot.y, bot.z}), std::vector<int>({0, 0, 0}));
+}
+
+TEST_F(BotWorldTest, AWrongPasswordIsAskedAgain) {
+    port_ = startServer();
+    writeBotFiles(port_, "welcome\n0N 0W\n", "1\nwrong\nyes\n0.4\n");
+    startBot();
+    ASSERT_TRUE(botPrinted("Невозможно зайти (причина 14)"));
+    ASSERT_TRUE(botPrinted("Номер гражданства?"));
+    bot_.write("1\n");
+    ASSERT_TRUE(botPrinted("Пароль привилегий?"));
+    bot_.write("demo\n");
+    ASSERT_TRUE(botPrinted("Успешно."));
+}
+
+TEST_F(BotWorldTest, TheBotComesBackAfterTheServerRestarts) {
+    port_ = startServer();
+    writeBotFiles(port_, "lobby\n1N 2W\n");
+    startBot();
+    ASSERT_TRUE(botPrinted("Успешно."));
+    {
+        TestAvatar before;
+        ASSERT_EQ(before.join(port_, "Before", 0, "", "lobby"), SDK_OK);
+        ASSERT_TRUE(botPrinted("Before зашел(а) в мир"));
+        server_.stop(SIGKILL);
+    }
+    ASSERT_TRUE(botPrinted("Before вышел(а) из мира"));
+    ASSERT_EQ(startServer(port_), port_);
+    TestAvatar after;
+    ASSERT_EQ(after.join(port_, "After", 0, "", "lobby"), SDK_OK);
+    // The bot enters by itself: either before the avatar (an arrival at its
+    // spot) or after it (an arrival, then its move to the spot).
+    Message placed = after.waitFor([](const Message& m) {
+        return (m.type == MessageType::AvatarArrived && m.name == BOT_NAME && m.x == 2000) ||
+               (m.type == MessageType::AvatarMoved && m.x == 2000);
+    });
+    EXPECT_EQ(std::vector<int>({placed.x, placed.y, placed.z}), std::vector<int>({2000, 0, 1000}));
+    EXPECT_TRUE(botPrinted("After зашел(а) в мир"));
+    std::string errors = botErrors();
+    EXPECT_NE(errors.find("Связь с миром потеряна"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("Связь с миром восстановлена"), std::string::npos) << errors;
+}

@@ -1,0 +1,52 @@
+#include "server/server_config.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+TEST(ServerConfig, DefaultsHostWelcomeOnTheBotsPort) {
+    std::string error;
+    std::optional<ServerConfig> config = parseServerOptions({}, error);
+    ASSERT_TRUE(config.has_value());
+    EXPECT_EQ(config->address, "127.0.0.1");
+    EXPECT_EQ(config->port, 6670);
+    EXPECT_EQ(config->worlds, std::set<std::string>({"welcome"}));
+    EXPECT_EQ(config->hearingRange, 20000);
+    EXPECT_TRUE(config->citizens.empty());
+}
+
+TEST(ServerConfig, OptionsAreReadOrRefused) {
+    std::string error;
+    std::optional<ServerConfig> config = parseServerOptions(
+        {"--listen", "127.0.0.2:0", "--world", "a b", "--world", "lobby", "--citizen", "7:p:w",
+         "--hearing-range", "5", "--max-clients", "3", "--max-output", "65536"},
+        error);
+    ASSERT_TRUE(config.has_value()) << error;
+    EXPECT_EQ(config->address, "127.0.0.2");
+    EXPECT_EQ(config->port, 0);
+    EXPECT_EQ(config->worlds, std::set<std::string>({"a b", "lobby"}));
+    EXPECT_EQ(config->citizens.at(7), "p:w");
+    EXPECT_EQ(config->hearingRange, 5);
+    EXPECT_EQ(config->maxClients, 3u);
+    EXPECT_EQ(config->maxOutputBytes, 65536u);
+
+    const std::vector<std::vector<std::string>> refused = {
+        {"--listen"},
+        {"--listen", "127.0.0.1:70000"},
+        {"--listen", "127.0.0.1:x"},
+        {"--world", ""},
+        {"--citizen", "7"},
+        {"--citizen", "0:pw"},
+        {"--citizen", "-3:pw"},
+        {"--hearing-range", "-1"},
+        {"--max-clients", "0"},
+        {"--max-output", "10"},
+        {"--unknown", "1"},
+    };
+    for (const auto& args : refused) {
+        error.clear();
+        EXPECT_FALSE(parseServerOptions(args, error).has_value()) << args[0];
+        EXPECT_FALSE(error.empty());
+    }
+}

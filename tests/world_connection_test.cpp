@@ -1,0 +1,145 @@
+#include "sdk/world_connection.h"
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+
+#include "sdk/reason_codes.h"
+
+namespace {
+
+// A scripted world: accepts one connection, reads the client's first bytes,
+// then answers with the given bytes (or nothing) and, when asked, closes;
+// otherwise keeps what the client sends until it closes.
+class ScriptedWorld {
+  public:
+    ScriptedWorld(std::string answer, bool closeAfter) {
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(listener_, 1);
+        socklen_t length = sizeof address;
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this, answer, closeAfter] {
+            peer_ = ::accept(listener_, nullptr, nullptr);
+            char buffer[64];
+            [[maybe_unused]] ssize_t ignored = ::recv(peer_, buffer, sizeof buffer, 0);
+            if (!answer.empty()) {
+                ignored = ::send(peer_, answer.data(), answer.size(), MSG_NOSIGNAL);
+            }
+            if (closeAfter) {
+                ::close(peer_);
+                peer_ = -1;
+                return;
+            }
+            ssize_t n;
+            while ((n = ::recv(peer_, buffer, sizeof buffer, 0)) > 0) {
+                collected_.append(buffer, static_cast<std::size_t>(n));
+            }
+        });
+    }
+    // Everything the client sent after its first bytes; waits for it to close.
+    const std::string& collected() {
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        return collected_;
+    }
+    ~ScriptedWorld() {
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        if (peer_ >= 0) {
+            ::close(peer_);
+        }
+        ::close(listener_);
+    }
+    int port() const { return port_; }
+
+  private:
+    int listener_ = -1;
+    int peer_ = -1;
+    int port_ = 0;
+    std::string collected_;
+    std::thread thread_;
+};
+
+std::string frame(const wire::Message& message) {
+    std::string bytes;
+    wire::encodeFrame(message, bytes);
+    return bytes;
+}
+
+wire::Message replyTo(wire::MessageType request, int code) {
+    wire::Message reply;
+    reply.type = wire::MessageType::Reply;
+    reply.request = request;
+    reply.code = code;
+    return reply;
+}
+
+}  // namespace
+
+TEST(WorldConnection, AMisbehavingServerIsAReasonCodeNeverAHang) {
+    struct Case {
+        const char* what;
+        std::string answer;
+        bool closeAfter;
+        int code;
+    } cases[] = {
+        {"silent server", "", false, SDK_RC_TIMEOUT},
+        {"closed at once", "", true, SDK_RC_CONNECTION_LOST},
+        {"over-long frame", std::string("\x7F\xFF\xFF\xFF", 4), false, SDK_RC_PROTOCOL_ERROR},
+        {"undecodable body", std::string("\0\0\0\1\x05", 5), false, SDK_RC_PROTOCOL_ERROR},
+        {"reply to another request", frame(replyTo(wire::MessageType::Login, 0)), false,
+         SDK_RC_PROTOCOL_ERROR},
+        {"refusal, then closed", frame(replyTo(wire::MessageType::Hello, SDK_RC_VERSION_MISMATCH)),
+         true, SDK_RC_VERSION_MISMATCH},
+        {"accepted", frame(replyTo(wire::MessageType::Hello, 0)), false, SDK_OK},
+    };
+    for (const Case& c : cases) {
+        ScriptedWorld world(c.answer, c.closeAfter);
+        WorldConnection connection;
+        EXPECT_EQ(connection.open("127.0.0.1", world.port(), 300), c.code) << c.what;
+        EXPECT_EQ(connection.isOpen(), c.code == SDK_OK) << c.what;
+    }
+}
+
+TEST(WorldConnection, ConsoleMessagesToManySessionsTravelTogether) {
+    ScriptedWorld world(frame(replyTo(wire::MessageType::Hello, 0)), false);
+    WorldConnection connection;
+    ASSERT_EQ(connection.open("127.0.0.1", world.port(), 1000), SDK_OK);
+    for (int session = 1; session <= 3; ++session) {
+        EXPECT_EQ(connection.postConsole(1, 2, 3, "same", session), SDK_OK);
+    }
+    EXPECT_EQ(connection.postConsole(1, 2, 3, "other", 4), SDK_OK);
+    EXPECT_EQ(connection.postConsole(1, 2, 3, std::string(wire::MAX_CONSOLE_BYTES + 1, 'x'), 5),
+              SDK_RC_TEXT_TOO_LONG);
+    EXPECT_TRUE(connection.wantsWrite());
+    // Two messages: three receivers of "same", then one of "other".
+    wire::Message same;
+    same.type = wire::MessageType::Console;
+    same.red = 1;
+    same.green = 2;
+    same.blue = 3;
+    same.text = "same";
+    same.targets = {1, 2, 3};
+    wire::Message other = same;
+    other.text = "other";
+    other.targets = {4};
+    wire::Message probe;  // a later message of another kind closes the batch
+    probe.type = wire::MessageType::Say;
+    probe.text = "x";
+    ASSERT_EQ(connection.post(probe), SDK_OK);
+    ASSERT_EQ(connection.flush(), SDK_OK);
+    EXPECT_FALSE(connection.wantsWrite());
+    connection.close();
+    EXPECT_EQ(world.collected(), frame(same) + frame(other) + frame(probe));
+}

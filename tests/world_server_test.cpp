@@ -1,0 +1,336 @@
+#include "server/world_server.h"
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <memory>
+#include <thread>
+
+#include "sdk/reason_codes.h"
+#include "support/test_avatar.h"
+
+using wire::Message;
+using wire::MessageType;
+
+namespace {
+
+// Sends raw bytes on a new connection and returns what the server answers
+// until it closes the connection.
+std::vector<Message> exchangeRaw(int port, const std::string& bytes) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::vector<Message> answers;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::send(fd, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())) {
+        ::close(fd);
+        return answers;
+    }
+    wire::FrameReader reader;
+    char buffer[256];
+    ssize_t n;
+    while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) {
+        reader.append(buffer, static_cast<std::size_t>(n));
+        std::string body;
+        while (reader.next(body) == wire::FrameReader::Status::Frame) {
+            answers.push_back(wire::decodeBody(body).value_or(Message{}));
+        }
+    }
+    ::close(fd);
+    return answers;
+}
+
+}  // namespace
+
+class WorldServerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ServerConfig config;
+        config.port = 0;
+        config.worlds = {"welcome", "other"};
+        config.citizens = {{7, "secret"}, {8, "p w\xE9"}};
+        config.maxOutputBytes = 65536;
+        start(config);
+    }
+    void TearDown() override {
+        server_->stop();
+        thread_.join();
+    }
+    void start(const ServerConfig& config) {
+        server_ = std::make_unique<WorldServer>(config);
+        std::string error;
+        ASSERT_TRUE(server_->start(error)) << error;
+        port_ = server_->port();
+        thread_ = std::thread([this] { server_->run(); });
+    }
+
+    int port_ = 0;
+    std::unique_ptr<WorldServer> server_;
+    std::thread thread_;
+};
+
+TEST_F(WorldServerTest, LoginNeedsTheRightPasswordAndAPlainName) {
+    struct Case {
+        const char* name;
+        int citizen;
+        const char* password;
+        bool bot;
+        int code;
+    } cases[] = {
+        {"Ann", 0, "", false, SDK_OK},
+        {"Ann", 0, "x", false, SDK_RC_BAD_CREDENTIALS},
+        {"Cit", 7, "secret", false, SDK_OK},
+        {"Cit", 7, "Secret", false, SDK_RC_BAD_CREDENTIALS},
+        {"Cit", 8, "p w\xE9", false, SDK_OK},
+        {"Bot", 7, "secret", true, SDK_OK},
+        {"Bot", 0, "", true, SDK_RC_BAD_CREDENTIALS},
+        {"Bot", 9, "secret", true, SDK_RC_BAD_CREDENTIALS},
+        {"Tab\tName", 0, "", false, SDK_RC_INVALID_TEXT},
+        {"Line\nName", 7, "secret", true, SDK_RC_INVALID_TEXT},
+        {"[Fake]", 0, "", false, SDK_RC_INVALID_TEXT},
+        {"", 0, "", false, SDK_RC_INVALID_TEXT},
+    };
+    for (const Case& c : cases) {
+        TestAvatar avatar;
+        EXPECT_EQ(avatar.join(port_, c.name, c.citizen, c.password, "", c.bot), c.code)
+            << c.name << " " << c.citizen << " " << c.password;
+    }
+}
+
+TEST_F(WorldServerTest, EntryAndStateNeedLoginAndAKnownWorld) {
+    TestAvatar avatar;
+    ASSERT_EQ(avatar.connection().open("127.0.0.1", port_, 5000), SDK_OK);
+    EXPECT_EQ(avatar.enter("welcome"), SDK_RC_NOT_LOGGED_IN);
+    ASSERT_EQ(avatar.join(port_, "Ann", 0, "", ""), SDK_OK);
+    EXPECT_EQ(avatar.moveTo(1, 2, 3), SDK_RC_NOT_IN_WORLD);
+    EXPECT_EQ(avatar.enter("nowhere"), SDK_RC_NO_SUCH_WORLD);
+    EXPECT_EQ(avatar.enter("other"), SDK_OK);
+    EXPECT_EQ(avatar.moveTo(1, 2, 3), SDK_OK);
+}
+
+TEST_F(WorldServerTest, PresenceReachesOthersButNeverTheSessionItself) {
+    TestAvatar first;
+    ASSERT_EQ(first.join(port_, "First"), SDK_OK);
+    ASSERT_EQ(first.moveTo(5, 6, 7), SDK_OK);
+    TestAvatar bot;
+    ASSERT_EQ(bot.join(port_, "Relay", 7, "secret", "welcome", true), SDK_OK);
+    Message seen =
+        bot.waitFor([](const Message& m) { return m.type == MessageType::AvatarArrived; });
+    EXPECT_EQ(seen.session, first.session());
+    EXPECT_EQ(seen.name, "First");
+    EXPECT_EQ(std::vector<int>({seen.x, seen.y, seen.z}), std::vector<int>({5, 6, 7}));
+    Message arrived =
+        first.waitFor([](const Message& m) { return m.type == MessageType::AvatarArrived; });
+    EXPECT_EQ(arrived.name, "[Relay]");
+    EXPECT_EQ(arrived.citizen, 7);
+    ASSERT_EQ(bot.moveTo(100, 0, -100), SDK_OK);
+    Message moved =
+        first.waitFor([](const Message& m) { return m.type == MessageType::AvatarMoved; });
+    EXPECT_EQ(std::vector<int>({moved.session, moved.x, moved.z}),
+              std::vector<int>({bot.session(), 100, -100}));
+    bot.connection().close();
+    Message left =
+        first.waitFor([](const Message& m) { return m.type == MessageType::AvatarLeft; });
+    EXPECT_EQ(left.session, bot.session());
+    EXPECT_EQ(left.name, "[Relay]");
+    for (const Message& m : first.received()) {
+        EXPECT_NE(m.session, first.session()) << static_cast<int>(m.type);
+    }
+}
+
+TEST_F(WorldServerTest, SessionNumbersAreNotReused) {
+    std::vector<int> sessions;
+    for (int i = 0; i < 3; ++i) {
+        TestAvatar avatar;
+        ASSERT_EQ(avatar.join(port_, "Again"), SDK_OK);
+        sessions.push_back(avatar.session());
+    }
+    EXPECT_LT(sessions[0], sessions[1]);
+    EXPECT_LT(sessions[1], sessions[2]);
+}
+
+TEST_F(WorldServerTest, ChatReachesWhomItShould) {
+    TestAvatar speaker, edge, beyondX, beyondZ, hearAll, otherWorld, target;
+    ASSERT_EQ(speaker.join(port_, "Speaker", 7, "secret"), SDK_OK);
+    ASSERT_EQ(edge.join(port_, "Edge"), SDK_OK);
+    ASSERT_EQ(beyondX.join(port_, "BeyondX"), SDK_OK);
+    ASSERT_EQ(beyondZ.join(port_, "BeyondZ"), SDK_OK);
+    ASSERT_EQ(hearAll.join(port_, "Bot", 8, "p w\xE9", "welcome", true, true), SDK_OK);
+    ASSERT_EQ(otherWorld.join(port_, "Elsewhere", 0, "", "other"), SDK_OK);
+    ASSERT_EQ(target.join(port_, "Target"), SDK_OK);
+    ASSERT_EQ(speaker.moveTo(1000, 0, 0), SDK_OK);
+    ASSERT_EQ(edge.moveTo(21000, -19000, 20000), SDK_OK);
+    ASSERT_EQ(beyondX.moveTo(-19001, 0, 0), SDK_OK);
+    ASSERT_EQ(beyondZ.moveTo(1000, 0, 20001), SDK_OK);
+    ASSERT_EQ(hearAll.moveTo(900000, 0, 0), SDK_OK);
+    ASSERT_EQ(target.moveTo(500000, 0, 0), SDK_OK);
+
+    const std::string said = "\xCF\xF0\xE8\xE2\xE5\xF2 all";
+    speaker.say(said);
+    speaker.whisper(target.session(), "psst");
+    speaker.broadcast("to everyone");
+    speaker.sync();
+    struct Expected {
+        TestAvatar* avatar;
+        std::vector<std::pair<int, std::string>> chats;  // type, text
+    } expected[] = {
+        {&speaker, {}},
+        {&edge, {{0, said}, {1, "to everyone"}}},
+        {&beyondX, {{1, "to everyone"}}},
+        {&beyondZ, {{1, "to everyone"}}},
+        {&hearAll, {{0, said}, {1, "to everyone"}}},
+        {&otherWorld, {}},
+        {&target, {{2, "psst"}, {1, "to everyone"}}},
+    };
+    for (const Expected& e : expected) {
+        e.avatar->sync();
+        std::vector<std::pair<int, std::string>> chats;
+        for (const Message& m : e.avatar->receivedOfType(MessageType::Chat)) {
+            EXPECT_EQ(m.session, speaker.session());
+            EXPECT_EQ(m.name, "Speaker");
+            chats.emplace_back(m.chatType, m.text);
+        }
+        EXPECT_EQ(chats, e.chats) << e.avatar->session();
+    }
+}
+
+TEST_F(WorldServerTest, RefusedChatIsAnsweredWithItsReason) {
+    TestAvatar tourist, other;
+    ASSERT_EQ(tourist.join(port_, "Tourist"), SDK_OK);
+    ASSERT_EQ(other.join(port_, "Other"), SDK_OK);
+    tourist.broadcast("everyone?");
+    tourist.say("tab\there");
+    tourist.whisper(other.session() + 100, "nobody");
+    tourist.whisper(tourist.session(), "myself");
+    tourist.connection().postConsole(0, 0, 0, "not a bot", other.session());
+    tourist.sync();
+    std::vector<std::pair<int, int>> errors;
+    for (const Message& m : tourist.receivedOfType(MessageType::Error)) {
+        errors.emplace_back(static_cast<int>(m.request), m.code);
+    }
+    EXPECT_EQ(errors, (std::vector<std::pair<int, int>>{
+                          {static_cast<int>(MessageType::Broadcast), SDK_RC_NOT_ALLOWED},
+                          {static_cast<int>(MessageType::Say), SDK_RC_INVALID_TEXT},
+                          {static_cast<int>(MessageType::Whisper), SDK_RC_NO_SUCH_SESSION},
+                          {static_cast<int>(MessageType::Whisper), SDK_RC_NO_SUCH_SESSION},
+                          {static_cast<int>(MessageType::Console), SDK_RC_NOT_ALLOWED}}));
+    other.sync();
+    EXPECT_TRUE(other.receivedOfType(MessageType::Chat).empty());
+    EXPECT_TRUE(other.receivedOfType(MessageType::ConsoleMessage).empty());
+}
+
+TEST_F(WorldServerTest, ConsoleMessagesGoToTheirTargetsInTheirColor) {
+    TestAvatar bot, a, b, c;
+    ASSERT_EQ(bot.join(port_, "Relay", 7, "secret", "welcome", true), SDK_OK);
+    ASSERT_EQ(a.join(port_, "A"), SDK_OK);
+    ASSERT_EQ(b.join(port_, "B"), SDK_OK);
+    ASSERT_EQ(c.join(port_, "C"), SDK_OK);
+    const std::string text = "Name:\t\xE4\xE0 \xFF";
+    ASSERT_EQ(bot.connection().postConsole(255, 0, 128, text, a.session()), SDK_OK);
+    ASSERT_EQ(bot.connection().postConsole(255, 0, 128, text, c.session()), SDK_OK);
+    ASSERT_EQ(bot.connection().postConsole(255, 0, 128, text, 9999), SDK_OK);
+    EXPECT_EQ(bot.connection().postConsole(0, 0, 0, "bell\x07", a.session()), SDK_RC_INVALID_TEXT);
+    bot.sync();
+    for (TestAvatar* receiver : {&a, &c}) {
+        Message got = receiver->waitFor(
+            [](const Message& m) { return m.type == MessageType::ConsoleMessage; });
+        EXPECT_EQ(got.text, text);
+        EXPECT_EQ(std::vector<int>({got.red, got.green, got.blue}),
+                  std::vector<int>({255, 0, 128}));
+    }
+    b.sync();
+    EXPECT_TRUE(b.receivedOfType(MessageType::ConsoleMessage).empty());
+}
+
+TEST_F(WorldServerTest, MalformedOrForeignClientsAreAnsweredAndClosed) {
+    struct Case {
+        const char* what;
+        std::string bytes;
+    } cases[] = {
+        {"over-long frame", std::string("\xFF\xFF\xFF\xFF", 4)},
+        {"empty frame", std::string("\0\0\0\0", 4)},
+        {"unknown type", std::string("\0\0\0\1\x63", 5)},
+        {"login before hello", std::string("\0\0\0\x0B\x02\0\0\0\0\0\0\1A\0\0", 15)},
+        {"wrong magic", std::string("\0\0\0\7\x01XXXX\0\1", 11)},
+    };
+    for (const Case& c : cases) {
+        std::vector<Message> answers = exchangeRaw(port_, c.bytes);
+        ASSERT_EQ(answers.size(), 1u) << c.what;
+        EXPECT_EQ(answers[0].type, MessageType::Error) << c.what;
+        EXPECT_EQ(answers[0].code, SDK_RC_PROTOCOL_ERROR) << c.what;
+    }
+    TestAvatar still;
+    EXPECT_EQ(still.join(port_, "Still"), SDK_OK);
+}
+
+TEST_F(WorldServerTest, AClientThatDoesNotReadIsDroppedAndOthersCarryOn) {
+    TestAvatar speaker, stuck, observer;
+    ASSERT_EQ(speaker.join(port_, "Speaker"), SDK_OK);
+    ASSERT_EQ(stuck.join(port_, "Stuck"), SDK_OK);
+    ASSERT_EQ(observer.join(port_, "Observer"), SDK_OK);
+    int small = 4096;
+    ::setsockopt(stuck.connection().fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    const std::string line(wire::MAX_CHAT_BYTES, 'x');
+    auto stuckLeft = [&](const Message& m) {
+        return m.type == MessageType::AvatarLeft && m.session == stuck.session();
+    };
+    // Bounded: far more than the server's output bound and socket buffers.
+    for (int round = 0; round < 400; ++round) {
+        for (int i = 0; i < 100; ++i) {
+            speaker.say(line);
+        }
+        speaker.sync();
+        if (observer.waitFor(stuckLeft, 0).type == MessageType::AvatarLeft) {
+            break;
+        }
+    }
+    EXPECT_EQ(observer.waitFor(stuckLeft).type, MessageType::AvatarLeft);
+    TestAvatar newcomer;
+    EXPECT_EQ(newcomer.join(port_, "Newcomer"), SDK_OK);
+}
+
+TEST_F(WorldServerTest, AnotherProtocolVersionIsAnsweredAndClosed) {
+    Message hello;
+    hello.type = MessageType::Hello;
+    hello.version = wire::PROTOCOL_VERSION + 1;
+    std::string bytes;
+    wire::encodeFrame(hello, bytes);
+    std::vector<Message> answers = exchangeRaw(port_, bytes);
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0].type, MessageType::Reply);
+    EXPECT_EQ(answers[0].code, SDK_RC_VERSION_MISMATCH);
+    EXPECT_EQ(answers[0].value, wire::PROTOCOL_VERSION);
+}
+
+TEST(WorldConnection, UnreachableOrBadAddressesAreReasonCodes) {
+    WorldConnection connection;
+    EXPECT_EQ(connection.open("127.0.0.1", 1, 1000), SDK_RC_CONNECT_FAILED);
+    EXPECT_EQ(connection.open("not an address", 6670, 1000), SDK_RC_BAD_ADDRESS);
+    EXPECT_EQ(connection.open("127.0.0.1", 70000, 1000), SDK_RC_BAD_ADDRESS);
+    EXPECT_FALSE(connection.isOpen());
+}
+
+TEST(WorldServerLimits, ConnectionsBeyondTheLimitAreRefused) {
+    ServerConfig config;
+    config.port = 0;
+    config.maxClients = 2;
+    WorldServer server(config);
+    std::string error;
+    ASSERT_TRUE(server.start(error)) << error;
+    std::thread thread([&] { server.run(); });
+    TestAvatar first, second, third;
+    EXPECT_EQ(first.join(server.port(), "First"), SDK_OK);
+    EXPECT_EQ(second.join(server.port(), "Second"), SDK_OK);
+    EXPECT_EQ(third.join(server.port(), "Third"), SDK_RC_SERVER_FULL);
+    first.connection().close();
+    // The departure reaches the second avatar once the server has let go of
+    // the first connection; then there is room again.
+    second.waitFor([](const Message& m) { return m.type == MessageType::AvatarLeft; });
+    EXPECT_EQ(third.join(server.port(), "Third"), SDK_OK);
+    server.stop();
+    thread.join();
+}
