@@ -131,10 +131,12 @@ void Crowd::joinAll() {
 }
 
 void Crowd::sayOne() {
-    const std::size_t i = random_() % avatars_.size();
+    std::uniform_real_distribution<double> chance(0.0, 1.0);
+    const int commanders = std::min<int>(settings_.commanders, static_cast<int>(avatars_.size()));
+    const bool command = commanders > 0 && chance(random_) < settings_.commandShare;
+    const std::size_t i = random_() % (command ? static_cast<std::size_t>(commanders) : avatars_.size());
     std::string text;
-    const bool commander = static_cast<int>(i) < settings_.commanders;
-    if (commander && std::uniform_real_distribution<double>(0, 1)(random_) < settings_.commandShare) {
+    if (command) {
         text = COMMANDS[random_() % std::size(COMMANDS)];
         ++report_.commandsSaid;
     } else {

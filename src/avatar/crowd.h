@@ -20,11 +20,12 @@ struct CrowdSettings {
     double seconds = 10.0;          // how long to chat
     double drainSeconds = 2.0;      // how long to keep listening afterwards
     // The first `commanders` avatars log in as citizens citizenBase, +1, ...
-    // with commanderPassword and now and then use the bot's commands.
+    // with commanderPassword; that share of all said lines are the bot's
+    // commands, each from one of them.
     int commanders = 0;
     int citizenBase = 100;
     std::string commanderPassword = "crowd";
-    double commandShare = 0.2;      // of a commander's lines
+    double commandShare = 0.1;
     std::uint32_t seed = 1;
 };
 
