@@ -25,7 +25,7 @@ TEST(TerminalText, ColorsAndNeutralisesControlBytes) {
     EXPECT_EQ(terminalText(text, TerminalEncoding::Utf8, false), "Ёж\tх?[2J?");
     EXPECT_EQ(terminalText(text, TerminalEncoding::Cp1251, false), ru("Ёж\tх") + "?[2J?");
     EXPECT_EQ(terminalText("hi", TerminalEncoding::Utf8, true, 255, 20, 147),
-              "\x1b[38;2;255;20;147mhi\x1b[0m");
+              "\x1b[48;2;255;255;255m\x1b[38;2;255;20;147mhi\x1b[0m");
 }
 
 TEST(LatencyStats, NearestRankPercentiles) {

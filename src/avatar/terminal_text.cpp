@@ -14,6 +14,9 @@ std::string terminalText(const std::string& cp1251, TerminalEncoding encoding, b
     if (!colored) {
         return shown;
     }
-    return "\x1b[38;2;" + std::to_string(red) + ";" + std::to_string(green) + ";" +
+    // On the white background the world shows console messages on, so that
+    // dark colors (black is the relay's default) stay readable on a dark
+    // terminal too.
+    return "\x1b[48;2;255;255;255m\x1b[38;2;" + std::to_string(red) + ";" + std::to_string(green) + ";" +
            std::to_string(blue) + "m" + shown + "\x1b[0m";
 }

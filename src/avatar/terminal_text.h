@@ -7,7 +7,7 @@
 #include "console/operator_console.h"
 
 // The Windows-1251 text in the terminal's encoding; with `colored`, wrapped
-// in a 24-bit foreground color and a reset. Bytes below 0x20 other than TAB
+// in a 24-bit foreground color on a white background, and a reset. Bytes below 0x20 other than TAB
 // are shown as '?', so a text cannot move the cursor or change the colors.
 std::string terminalText(const std::string& cp1251, TerminalEncoding encoding, bool colored,
                          int red = 0, int green = 0, int blue = 0);
