@@ -8,6 +8,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 port="${TINTBEACON_DEMO_PORT:-6670}"
 build="$root/build"
 
+echo "Building (the first time takes a few minutes)..."
 cmake -S "$root" -B "$build" >/dev/null
 cmake --build "$build" -j2 >/dev/null
 
