@@ -61,10 +61,7 @@ TEST_F(HelpGlobalTest, HelpSendsTwelveLinesInOrderThenRelaysTheLine) {
 }
 
 TEST_F(HelpGlobalTest, HelpShowsTheUsersOwnColorAndOnlyGlobalUsageWithoutColors) {
-    PersonalSettings.globalOff.getOrInsert(104) = 0;
-    PersonalSettings.red.getOrInsert(104) = 1;
-    PersonalSettings.green.getOrInsert(104) = 2;
-    PersonalSettings.blue.getOrInsert(104) = 3;
+    storeUserSettings(104, 0, 1, 2, 3);
     EXPECT_EQ(turn({chatLine(31, "Ann", "!help")}),
               colorUsage(31, colored(1, 2, 3)) + globalUsage(31) + colored(1, 2, 3));
     StartupConfig.colorsAllowed = false;

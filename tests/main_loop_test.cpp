@@ -40,10 +40,7 @@ TEST_F(MainLoopTest, ExtremeCoordinatesDoNotOverflow) {
 }
 
 TEST_F(MainLoopTest, RelayUsesTheSpeakersStoredColorOncePerLine) {
-    PersonalSettings.globalOff.getOrInsert(7) = 0;
-    PersonalSettings.red.getOrInsert(7) = 255;
-    PersonalSettings.green.getOrInsert(7) = 20;
-    PersonalSettings.blue.getOrInsert(7) = 147;
+    storeUserSettings(7, 0, 255, 20, 147);
     populate({avatarArrived(1, "Pink", 0, 0, 0, 7), avatarArrived(2, "A", 30000, 0, 0, 0),
               avatarArrived(3, "B", -30000, 0, 0, 0)});
     EXPECT_EQ(turn({chatLine(1, "Pink", "x")}),
@@ -64,12 +61,8 @@ TEST_F(MainLoopTest, SpeakerAndReceiverFlagsAreTestedAsDesigned) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.speakerFlag) + "/" + std::to_string(c.receiverFlag));
         SetUp();
-        for (int citizen : {7, 8}) {
-            PersonalSettings.globalOff.getOrInsert(citizen) = citizen == 7 ? c.speakerFlag : c.receiverFlag;
-            PersonalSettings.red.getOrInsert(citizen) = 0;
-            PersonalSettings.green.getOrInsert(citizen) = 0;
-            PersonalSettings.blue.getOrInsert(citizen) = 0;
-        }
+        storeUserSettings(7, c.speakerFlag, 0, 0, 0);
+        storeUserSettings(8, c.receiverFlag, 0, 0, 0);
         populate({avatarArrived(1, "S", 0, 0, 0, 7), avatarArrived(2, "R", 50000, 0, 0, 8)});
         const auto expected = c.relayed ? BLACK_COLOR + consoleLine(2, "S:\tz") : BLACK_COLOR;
         EXPECT_EQ(turn({chatLine(1, "S", "z")}), expected);

@@ -53,10 +53,7 @@ TEST_F(PersonalSettingsTest, MissingFileLoadsNothingAndCreatesNothing) {
 }
 
 TEST_F(PersonalSettingsTest, SaveWritesSortedRecordsFillsMissingColorsAndRoundTrips) {
-    PersonalSettings.globalOff.getOrInsert(104) = 1;
-    PersonalSettings.red.getOrInsert(104) = 255;
-    PersonalSettings.green.getOrInsert(104) = 20;
-    PersonalSettings.blue.getOrInsert(104) = 147;
+    storeUserSettings(104, 1, 255, 20, 147);
     PersonalSettings.globalOff.getOrInsert(-5) = 0;  // no color entries yet
     PersonalSettings.red.getOrInsert(9) = 1;       // no globalOff: not a stored user
     savePersonalSettings();

@@ -100,3 +100,10 @@ std::vector<std::string> concat(const std::vector<std::vector<std::string>>& par
     }
     return all;
 }
+
+void storeUserSettings(int citizen, int globalOff, int red, int green, int blue) {
+    PersonalSettings.globalOff.getOrInsert(citizen) = globalOff;
+    PersonalSettings.red.getOrInsert(citizen) = red;
+    PersonalSettings.green.getOrInsert(citizen) = green;
+    PersonalSettings.blue.getOrInsert(citizen) = blue;
+}

@@ -50,6 +50,10 @@ private:
     std::ostringstream errors_;
 };
 
+// Gives a user a global-chat flag and a color, as a record of the settings
+// file would.
+void storeUserSettings(int citizen, int globalOff, int red, int green, int blue);
+
 // Joins lists of lines or calls.
 std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b);
 std::vector<std::string> concat(const std::vector<std::vector<std::string>>& parts);
