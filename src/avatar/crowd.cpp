@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <deque>
 #include <memory>
 #include <ostream>
 #include <random>
@@ -20,6 +21,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int GRID = 10;               // cells per axis
 constexpr int CELL = 25000;            // more than the relay distance apart
+// A relayed copy is matched to its said line for this long; older lines are
+// forgotten, so a crowd that runs for days keeps a bounded table.
+constexpr auto MATCH_WINDOW = std::chrono::seconds(60);
 // What the crowd says; a line number makes each said line unique, so its
 // relayed copies can be matched to it.
 constexpr const char* PHRASES[] = {"Привет всем!", "Hello from my corner of the world",
@@ -51,6 +55,7 @@ private:
     void joinAll();
     void sayOne();
     void moveOne();
+    void forgetOldLines();
     void pollAll(int timeoutMs);
     void collect(std::size_t avatar, std::deque<wire::Message>& events);
     void summarise();
@@ -62,6 +67,7 @@ private:
     std::vector<std::string> names_;
     std::vector<long long> relayed_;
     std::unordered_map<std::string, Clock::time_point> sentAt_;  // relay line -> when said
+    std::deque<std::string> sentOrder_;                          // sentAt_'s keys, oldest first
     LatencyStats latency_;
     CrowdReport report_;
     long long lineNumber_ = 0;
@@ -141,10 +147,21 @@ void Crowd::sayOne() {
         ++report_.commandsSaid;
     } else {
         text = ru(PHRASES[random_() % std::size(PHRASES)]) + " #" + std::to_string(++lineNumber_);
-        sentAt_[names_[i] + ":\t" + text] = Clock::now();
+        forgetOldLines();
+        const std::string relayed = names_[i] + ":\t" + text;
+        sentAt_[relayed] = Clock::now();
+        sentOrder_.push_back(relayed);
     }
     if (avatars_[i]->say(text) == SDK_OK) {
         ++report_.linesSaid;
+    }
+}
+
+void Crowd::forgetOldLines() {
+    const auto horizon = Clock::now() - MATCH_WINDOW;
+    while (!sentOrder_.empty() && sentAt_.at(sentOrder_.front()) < horizon) {
+        sentAt_.erase(sentOrder_.front());
+        sentOrder_.pop_front();
     }
 }
 

@@ -4,8 +4,6 @@
 // waiting chat line may carry, and relays the line to every avatar beyond
 // RELAY_DISTANCE on any axis.
 
-#include <string>
-
 inline constexpr long long RELAY_DISTANCE = 20000;
 
 // Runs turns for ever.
