@@ -45,6 +45,12 @@ TEST(ParseCoordinates, MalformedAndHostileTexts) {
         "-2147484N 0W",
         "5N 5W 99999999a",       // altitude beyond 32 bits in units
         "1e300N 5W",             // integer-led, but the real value overflows
+        // Integer-led numbers that do not read as real numbers (an exponent
+        // without digits): once undefined behaviour, found by fuzzing.
+        "1N 2ee",
+        "142N 71E 1e",
+        "1eN 2W",
+        "3N 2E 1e5a",  // the last "e" is the east-west letter: "2E 1" is its number
     };
     for (const char* text : malformed) {
         EXPECT_EQ(parseCoordinates(text), std::nullopt) << '"' << text << '"';

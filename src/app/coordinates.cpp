@@ -49,11 +49,18 @@ std::optional<std::int32_t> toPositionUnits(double value) {
     return static_cast<std::int32_t>(scaled);
 }
 
+// A text such as "2e" leads with an integer but does not read as a real
+// number (an exponent without digits): it names no position, so it is
+// malformed like a text with no number at all.
 std::optional<std::int32_t> axisValue(const std::string& number) {
     if (!isIntegerLed(number)) {
         return std::nullopt;
     }
-    return toPositionUnits(*leadingReal(number));
+    std::optional<double> value = leadingReal(number);
+    if (!value) {
+        return std::nullopt;
+    }
+    return toPositionUnits(*value);
 }
 
 }  // namespace
