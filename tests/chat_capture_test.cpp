@@ -97,12 +97,41 @@ TEST_F(ChatCaptureTest, BannerHasDateTimeFormAndLogAppendsAcrossRuns) {
 
 TEST_F(ChatCaptureTest, AnUnopenableLogLeavesTheConsoleUnaffected) {
     closeChatLog();
-    ::mkdir("chat.txt", 0755);  // a directory cannot be opened as the log
+    std::remove("chat.txt");
+    ASSERT_EQ(::mkdir("chat.txt", 0755), 0);  // a directory cannot be opened as the log
     openChatLog(CHAT_LOG_FILE);
     writeSessionBanner();
     deliver({chatLine(1, "Ann", "hi"), consoleMessage("note")});
     EXPECT_EQ(outputLines(), (std::vector<std::string>{"Ann: hi", "{TB}note"}));
     EXPECT_EQ(PendingChat.text, "hi");
+}
+
+TEST_F(ChatCaptureTest, LogTroubleIsToldOnceOnStandardErrorAndSoIsTheRecovery) {
+    closeChatLog();
+    std::remove("chat.txt");
+    ASSERT_EQ(::mkdir("chat.txt", 0755), 0);
+    openChatLog(CHAT_LOG_FILE);
+    deliver({chatLine(1, "Ann", "lost")});
+    deliver({chatLine(1, "Ann", "lost too")});
+    EXPECT_EQ(errors(),
+              "Не удаётся записать файл chat.txt (мешает каталог); бот продолжает работу без него\n");
+    // Once the log can be opened, logging resumes by itself.
+    ::rmdir("chat.txt");
+    deliver({chatLine(1, "Ann", "kept")});
+    EXPECT_EQ(readFile("chat.txt"), "Ann: kept\n");
+    EXPECT_EQ(errors(),
+              "Не удаётся записать файл chat.txt (мешает каталог); бот продолжает работу без него\n"
+              "Запись в файл chat.txt снова работает\n");
+    EXPECT_EQ(outputLines(), (std::vector<std::string>{"Ann: lost", "Ann: lost too", "Ann: kept"}));
+}
+
+TEST_F(ChatCaptureTest, AFullDiskIsToldOnce) {
+    closeChatLog();
+    openChatLog("/dev/full");
+    deliver({chatLine(1, "Ann", "one")});
+    deliver({chatLine(1, "Ann", "two")});
+    EXPECT_EQ(errors(), "Не удаётся записать файл /dev/full (нет места на диске); бот продолжает "
+                        "работу без него\n");
 }
 
 TEST_F(ChatCaptureTest, TheSentinelIsTwentySevenLettersAndDigits) {

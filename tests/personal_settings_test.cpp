@@ -77,8 +77,53 @@ TEST_F(PersonalSettingsTest, AFailingSaveLeavesTheOldFileWhole) {
     // The temporary file cannot be created: a directory stands in its place.
     ASSERT_EQ(::mkdir((std::string(PERSONAL_SETTINGS_FILE) + ".tmp").c_str(), 0755), 0);
     savePersonalSettings();
+    savePersonalSettings();
     EXPECT_EQ(readFile(PERSONAL_SETTINGS_FILE), old);
     EXPECT_EQ(*PersonalSettings.globalOff.find(104), 0);  // memory keeps the change
+    // Standard output says nothing; standard error tells once, then the recovery.
+    EXPECT_EQ(output(), "");
+    EXPECT_EQ(errors(), "Не удаётся записать файл personal_chat_settings.txt (мешает каталог); "
+                        "бот продолжает работу без него\n");
+    ASSERT_EQ(::rmdir((std::string(PERSONAL_SETTINGS_FILE) + ".tmp").c_str()), 0);
+    savePersonalSettings();
+    EXPECT_EQ(readFile(PERSONAL_SETTINGS_FILE), "104\n0\n255\n20\n147\n");
+    EXPECT_EQ(splitLines(errors()), (std::vector<std::string>{
+                                        "Не удаётся записать файл personal_chat_settings.txt "
+                                        "(мешает каталог); бот продолжает работу без него",
+                                        "Запись в файл personal_chat_settings.txt снова работает"}));
+}
+
+TEST_F(PersonalSettingsTest, AFileThatDidNotLoadWholeIsKeptAsABackupBeforeTheFirstSave) {
+    const struct {
+        const char* file;
+        bool kept;
+    } cases[] = {
+        {"1\n0\n1\n1\n1\n\n2\n0\n2\n2\n2\n", true},  // records after a blank line
+        {"1\n0\n1\n1\n1\n2\n0\n2\n", true},              // a cut record
+        {"x\n0\n1\n2\n3\n", true},                         // a citizen that is no number
+        {"1\n0\n1\n1\n1\n", false},
+        {"1\n0\n1\n1\n1\n\n\n", false},                  // blank lines with nothing after
+        {"1\r\n0\r\n1\r\n1\r\n1", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        startFresh();
+        writeFile(PERSONAL_SETTINGS_FILE, c.file);
+        loadPersonalSettings();
+        storeUserSettings(104, 0, 1, 2, 3);
+        savePersonalSettings();
+        EXPECT_EQ(fileExists(PERSONAL_SETTINGS_BACKUP_FILE), c.kept);
+        if (!c.kept) {
+            EXPECT_EQ(errors(), "");
+            continue;
+        }
+        EXPECT_EQ(readFile(PERSONAL_SETTINGS_BACKUP_FILE), c.file);
+        EXPECT_EQ(splitLines(errors()).size(), 2u);
+        // The backup is taken once: later saves leave it as it is.
+        writeFile(PERSONAL_SETTINGS_BACKUP_FILE, "moved away");
+        savePersonalSettings();
+        EXPECT_EQ(readFile(PERSONAL_SETTINGS_BACKUP_FILE), "moved away");
+    }
 }
 
 }  // namespace

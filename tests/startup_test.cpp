@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "app/startup.h"
 #include "app/startup_config.h"
 #include "console/operator_console.h"
@@ -193,6 +195,17 @@ TEST_F(StartupTest, AddressFileLinesTakePrecedenceAndAreWrittenBack) {
     EXPECT_EQ(readFile("address.txt"), "127.0.0.1\n7001\n");
     EXPECT_EQ(sdk.callsStartingWith("SdkCreateInstance"),
               std::vector<std::string>{"SdkCreateInstance(127.0.0.1, 7001, 0)"});
+}
+
+TEST_F(StartupTest, AConfigurationFileThatCannotBeReplacedKeepsItsOldContent) {
+    writeCompleteFiles();
+    writeFile("address.txt", "10.1.2.3\n");
+    std::filesystem::create_directories("address.txt.tmp/in-the-way");
+    runStartupWithLog();
+    EXPECT_EQ(readFile("address.txt"), "10.1.2.3\n");
+    EXPECT_EQ(outputLines(), std::vector<std::string>{"Успешно."});
+    EXPECT_EQ(errors(), "Не удаётся записать файл address.txt (мешает каталог); бот продолжает "
+                        "работу без него\n");
 }
 
 TEST_F(StartupTest, EndOfInputWhileAskingEndsTheProgramWithAClearMessage) {

@@ -1,43 +1,73 @@
 #include "app/config_files.h"
 
+#include <cerrno>
 #include <fstream>
 #include <istream>
+#include <vector>
 
 #include "app/number_text.h"
 #include "app/startup_config.h"
+#include "console/file_problems.h"
 #include "console/operator_console.h"
+#include "platform/durable_file.h"
 #include "text/cp1251.h"
 
 namespace {
 
-void writeLine(std::ofstream& out, const std::string& value) {
-    out << value << '\n' << std::flush;
+// Replaces the file whole with the given lines, each followed by a line end.
+// A failed write leaves the old file and is reported on standard error only.
+void saveLines(const char* file, const std::vector<std::string>& lines,
+               FileAccess access = FileAccess::Shared) {
+    std::string content;
+    for (const std::string& line : lines) {
+        content += line;
+        content += '\n';
+    }
+    if (replaceFileDurably(file, content, access)) {
+        noteFileWritten(file);
+    } else {
+        noteFileWriteFailed(file, errno);
+    }
 }
 
-std::string askCitizenNumber(std::ofstream& account) {
+// account.txt as the answers come: each answer is saved as soon as it is
+// given, and the file is left as it was until the first one arrives, so an
+// operator (or a closed standard input) who gives no answer loses nothing.
+class AccountFile {
+  public:
+    void addLine(const std::string& line) {
+        lines_.push_back(line);
+        saveLines(ACCOUNT_FILE, lines_, FileAccess::OwnerOnly);
+    }
+
+  private:
+    std::vector<std::string> lines_;
+};
+
+std::string askCitizenNumber(AccountFile& account) {
     printLine(ru("Номер гражданства?"));
     std::string answer = readAnswerWord();
-    writeLine(account, answer);
+    account.addLine(answer);
     return answer;
 }
 
-std::string askPrivilegePassword(std::ofstream& account) {
+std::string askPrivilegePassword(AccountFile& account) {
     printLine(ru("Пароль привилегий?"));
     std::string answer = readAnswerWord();
-    writeLine(account, answer);
+    account.addLine(answer);
     return answer;
 }
 
 // Asks whether users may choose colors; writes "yes" or "no" for a recognised
 // answer, nothing otherwise.
-void askColorsAllowed(std::ofstream& account) {
+void askColorsAllowed(AccountFile& account) {
     printLine(ru("Разрешить пользователям выбирать цвет текста (yes,no)?"));
     std::string answer = readAnswerWord();
     if (answer == "Yes" || answer == "yes" || answer == "y" || answer == "Y") {
-        writeLine(account, "yes");
+        account.addLine("yes");
         StartupConfig.colorsAllowed = true;
     } else if (answer == "No" || answer == "no" || answer == "n" || answer == "N") {
-        writeLine(account, "no");
+        account.addLine("no");
         StartupConfig.colorsAllowed = false;
     } else {
         printLine(ru("Ответ не распознан. Цвета для пользователей будут отключены."));
@@ -45,7 +75,7 @@ void askColorsAllowed(std::ofstream& account) {
     }
 }
 
-void askBrightnessLimit(std::ofstream& account) {
+void askBrightnessLimit(AccountFile& account) {
     printLine(ru("Задайте допустимый коэффициент максимальной яркости RGB цветов:"));
     printLine(ru("число от 0.0 до 0.9. При значении 0.0 цвета никак не ограничиваются"));
     std::string answer = readAnswerWord();
@@ -53,7 +83,7 @@ void askBrightnessLimit(std::ofstream& account) {
     if (value >= 0.0 && value <= 0.9) {
         StartupConfig.brightnessLimit = value;
         StartupConfig.brightnessText = answer;
-        writeLine(account, answer);
+        account.addLine(answer);
     } else {
         printLine(ru("Ответ не распознан. Значение коэффициента выбрано по умолчанию."));
         StartupConfig.brightnessLimit = DEFAULT_BRIGHTNESS_LIMIT;
@@ -115,9 +145,7 @@ void settleServerAddress() {
         }
     }
     in.close();
-    std::ofstream out(ADDRESS_FILE, std::ios::trunc);
-    writeLine(out, StartupConfig.serverAddress);
-    writeLine(out, StartupConfig.port);
+    saveLines(ADDRESS_FILE, {StartupConfig.serverAddress, StartupConfig.port});
 }
 
 void obtainEntryPoint() {
@@ -141,7 +169,7 @@ void obtainAccount() {
     if (readAccount()) {
         return;
     }
-    std::ofstream account(ACCOUNT_FILE, std::ios::trunc);
+    AccountFile account;
     StartupConfig.citizenNumber = askCitizenNumber(account);
     StartupConfig.privilegePassword = askPrivilegePassword(account);
     askColorsAllowed(account);
@@ -153,17 +181,17 @@ void obtainAccount() {
 }
 
 void reaskCredentials() {
-    std::ofstream account(ACCOUNT_FILE, std::ios::trunc);
+    AccountFile account;
     StartupConfig.citizenNumber = askCitizenNumber(account);
     StartupConfig.privilegePassword = askPrivilegePassword(account);
-    writeLine(account, StartupConfig.colorsAllowed ? "yes" : "no");
+    std::vector<std::string> lines = {StartupConfig.citizenNumber, StartupConfig.privilegePassword,
+                                      StartupConfig.colorsAllowed ? "yes" : "no"};
     if (StartupConfig.colorsAllowed) {
-        writeLine(account, StartupConfig.brightnessText);
+        lines.push_back(StartupConfig.brightnessText);
     }
+    saveLines(ACCOUNT_FILE, lines, FileAccess::OwnerOnly);
 }
 
 void saveEntryPoint() {
-    std::ofstream out(HOME_FILE, std::ios::trunc);
-    writeLine(out, StartupConfig.worldName);
-    writeLine(out, StartupConfig.coordinates);
+    saveLines(HOME_FILE, {StartupConfig.worldName, StartupConfig.coordinates});
 }

@@ -4,6 +4,11 @@
 // dialogue that fills them: address.txt (server address and port), home.txt
 // (world and entry coordinates) and account.txt (owner's account, colors
 // answer, brightness coefficient).
+//
+// Every write replaces a file whole (see platform/durable_file.h), so a kill
+// or a full disk never leaves one empty or half written; account.txt is
+// readable by its owner only. A file that cannot be written is reported once
+// on standard error, and the values in memory serve the run.
 
 #include <iosfwd>
 #include <string>
@@ -26,11 +31,13 @@ void settleServerAddress();
 void obtainEntryPoint();
 
 // Takes the account from a complete account.txt; otherwise asks the four
-// questions and writes each answer as it comes.
+// questions and writes each answer as it comes. The old file stays as it was
+// until the first answer arrives.
 void obtainAccount();
 
 // Asks the citizen number and the privilege password again and rewrites
 // account.txt with them, keeping the colors answer and coefficient in force.
+// Nothing is rewritten until the first answer arrives.
 void reaskCredentials();
 
 // Writes home.txt from the world name and the coordinates text.

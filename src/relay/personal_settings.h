@@ -7,6 +7,8 @@
 #include <map>
 
 inline constexpr const char* PERSONAL_SETTINGS_FILE = "personal_chat_settings.txt";
+// Where a settings file that did not load whole is kept before it is replaced.
+inline constexpr const char* PERSONAL_SETTINGS_BACKUP_FILE = "personal_chat_settings.txt.bak";
 
 // An ordered table from citizen number to value; a missing key counts as 0.
 class SettingsTable {
@@ -43,10 +45,12 @@ void resetPersonalSettings();
 
 // Fills the tables from the file. A missing file leaves them empty; a blank
 // line or a short last record ends the load there; non-numbers load as -1.
+// When that leaves part of the file unloaded, standard error says so and the
+// first save keeps the file as PERSONAL_SETTINGS_BACKUP_FILE.
 void loadPersonalSettings();
 
 // Writes the whole file. The new content replaces the old one at once (a
 // temporary file renamed over it), so the file always holds a complete old or
-// new content; a save that cannot write leaves the old file and reports
-// nothing.
+// new content. A save that cannot write leaves the old file; the operator is
+// told on standard error, once until saving works again.
 void savePersonalSettings();

@@ -1,14 +1,34 @@
 #include "world/chat_log.h"
 
+#include <cerrno>
 #include <ctime>
 
+#include "console/file_problems.h"
 #include "text/cp1251.h"
 
 std::ofstream ChatLog;
 
+namespace {
+
+std::string chatLogPath;  // empty when no log was asked for
+
+bool tryOpen() {
+    errno = 0;
+    ChatLog.clear();
+    ChatLog.open(chatLogPath, std::ios::out | std::ios::app);
+    if (!ChatLog.is_open()) {
+        noteFileWriteFailed(chatLogPath, errno);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 void openChatLog(const std::string& path) {
     closeChatLog();
-    ChatLog.open(path, std::ios::out | std::ios::app);
+    chatLogPath = path;
+    tryOpen();
 }
 
 void closeChatLog() {
@@ -16,15 +36,27 @@ void closeChatLog() {
         ChatLog.close();
     }
     ChatLog.clear();
+    chatLogPath.clear();
 }
 
 void writeChatLogLine(const std::string& line) {
-    if (!ChatLog.is_open()) {
+    if (chatLogPath.empty()) {
+        return;
+    }
+    // A log that could not be opened (a read-only file, say) is tried again
+    // at each line, so that logging resumes as soon as it can.
+    if (!ChatLog.is_open() && !tryOpen()) {
         return;
     }
     // A failed write (a full disk, say) must not silence every later line.
     ChatLog.clear();
+    errno = 0;
     ChatLog << line << '\n' << std::flush;
+    if (ChatLog.fail()) {
+        noteFileWriteFailed(chatLogPath, errno);
+    } else {
+        noteFileWritten(chatLogPath);
+    }
 }
 
 std::string currentTimestamp() {

@@ -8,8 +8,10 @@
 
 inline constexpr const char* CHAT_LOG_FILE = "chat.txt";
 
-// The log stream. When it cannot be opened it stays failed and every write to
-// it is dropped silently; the console output is not affected.
+// The log stream. When it cannot be opened, or a write fails, the lines are
+// dropped (standard output is not affected) and the operator is told once on
+// standard error; opening is tried again at each line, and the recovery is
+// told too.
 extern std::ofstream ChatLog;
 
 // Opens the log for appending, creating the file when it is missing.

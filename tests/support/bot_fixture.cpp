@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "app/startup_config.h"
+#include "console/file_problems.h"
 #include "console/operator_console.h"
 #include "relay/personal_settings.h"
 #include "world/avatar_roster.h"
@@ -40,6 +41,7 @@ void BotTest::startFresh() {
     resetPendingChat();
     resetPersonalSettings();
     closeChatLog();
+    resetFileProblems();
     sdk = ScriptedSdk{};
     sdkUseBackend(&sdk);
     input_.str("");

@@ -1,0 +1,49 @@
+#include "console/file_problems.h"
+
+#include <cerrno>
+#include <set>
+
+#include "console/operator_console.h"
+#include "text/cp1251.h"
+
+namespace {
+
+std::set<std::string> failingFiles;
+
+// The cause in the operator's words. The C library's own texts are not used:
+// they follow the locale and may not be in the console's encoding.
+std::string causeOf(int error) {
+    switch (error) {
+        case ENOSPC:
+        case EDQUOT:
+            return ru("нет места на диске");
+        case EACCES:
+        case EPERM:
+            return ru("нет прав на запись");
+        case EROFS:
+            return ru("диск только для чтения");
+        case EISDIR:
+            return ru("мешает каталог");
+        case EIO:
+            return ru("ошибка ввода-вывода");
+        default:
+            return ru("ошибка ") + std::to_string(error);
+    }
+}
+
+}  // namespace
+
+void noteFileWritten(const std::string& file) {
+    if (failingFiles.erase(file) > 0) {
+        printErrorLine(ru("Запись в файл ") + file + ru(" снова работает"));
+    }
+}
+
+void noteFileWriteFailed(const std::string& file, int error) {
+    if (failingFiles.insert(file).second) {
+        printErrorLine(ru("Не удаётся записать файл ") + file + " (" + causeOf(error) +
+                       ru("); бот продолжает работу без него"));
+    }
+}
+
+void resetFileProblems() { failingFiles.clear(); }
