@@ -14,10 +14,11 @@ namespace {
 
 // A scripted world: accepts one connection, reads the client's first bytes,
 // then answers with the given bytes (or nothing) and, when asked, closes;
-// otherwise keeps what the client sends until it closes.
+// otherwise, when given a later answer, sends it once the client sends more,
+// and keeps what the client sends until it closes.
 class ScriptedWorld {
   public:
-    ScriptedWorld(std::string answer, bool closeAfter) {
+    ScriptedWorld(std::string answer, bool closeAfter, std::string later = "") {
         listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -27,7 +28,7 @@ class ScriptedWorld {
         socklen_t length = sizeof address;
         ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
         port_ = ntohs(address.sin_port);
-        thread_ = std::thread([this, answer, closeAfter] {
+        thread_ = std::thread([this, answer, closeAfter, later] {
             peer_ = ::accept(listener_, nullptr, nullptr);
             char buffer[64];
             [[maybe_unused]] ssize_t ignored = ::recv(peer_, buffer, sizeof buffer, 0);
@@ -40,8 +41,13 @@ class ScriptedWorld {
                 return;
             }
             ssize_t n;
+            bool laterSent = later.empty();
             while ((n = ::recv(peer_, buffer, sizeof buffer, 0)) > 0) {
                 collected_.append(buffer, static_cast<std::size_t>(n));
+                if (!laterSent) {
+                    ignored = ::send(peer_, later.data(), later.size(), MSG_NOSIGNAL);
+                    laterSent = true;
+                }
             }
         });
     }
@@ -85,6 +91,22 @@ wire::Message replyTo(wire::MessageType request, int code) {
     return reply;
 }
 
+wire::Message chat(const std::string& name, const std::string& text) {
+    wire::Message message;
+    message.type = wire::MessageType::Chat;
+    message.session = 2;
+    message.name = name;
+    message.text = text;
+    return message;
+}
+
+wire::Message consoleText(const std::string& text) {
+    wire::Message message;
+    message.type = wire::MessageType::ConsoleMessage;
+    message.text = text;
+    return message;
+}
+
 }  // namespace
 
 TEST(WorldConnection, AMisbehavingServerIsAReasonCodeNeverAHang) {
@@ -103,6 +125,23 @@ TEST(WorldConnection, AMisbehavingServerIsAReasonCodeNeverAHang) {
         {"refusal, then closed", frame(replyTo(wire::MessageType::Hello, SDK_RC_VERSION_MISMATCH)),
          true, SDK_RC_VERSION_MISMATCH},
         {"accepted", frame(replyTo(wire::MessageType::Hello, 0)), false, SDK_OK},
+        // What comes with the handshake's answer is held to the protocol too.
+        {"a second reply, asked by nobody",
+         frame(replyTo(wire::MessageType::Hello, 0)) + frame(replyTo(wire::MessageType::Login, 0)),
+         false, SDK_RC_PROTOCOL_ERROR},
+        {"an escape sequence in a name",
+         frame(replyTo(wire::MessageType::Hello, 0)) + frame(chat("Eve\x1b[2J", "hi")), false,
+         SDK_RC_PROTOCOL_ERROR},
+        {"a line feed in a chat text",
+         frame(replyTo(wire::MessageType::Hello, 0)) + frame(chat("Eve", "hi\nBob: forged")),
+         false, SDK_RC_PROTOCOL_ERROR},
+        {"a bell in a console text",
+         frame(replyTo(wire::MessageType::Hello, 0)) + frame(consoleText("ring\a")), false,
+         SDK_RC_PROTOCOL_ERROR},
+        {"clean chat and a console text over two lines",
+         frame(replyTo(wire::MessageType::Hello, 0)) + frame(chat("Eve", "hi there")) +
+             frame(consoleText("Eve:\thi\r\nnext line")),
+         false, SDK_OK},
     };
     for (const Case& c : cases) {
         ScriptedWorld world(c.answer, c.closeAfter);
@@ -142,4 +181,25 @@ TEST(WorldConnection, ConsoleMessagesToManySessionsTravelTogether) {
     EXPECT_FALSE(connection.wantsWrite());
     connection.close();
     EXPECT_EQ(world.collected(), frame(same) + frame(other) + frame(probe));
+}
+
+TEST(WorldConnection, AReplyWithNoRequestOutstandingClosesTheConnection) {
+    // Replies that nothing asked for were once kept unread, until the
+    // connection stopped reading for good.
+    ScriptedWorld world(frame(replyTo(wire::MessageType::Hello, 0)), false,
+                        frame(replyTo(wire::MessageType::State, 0)));
+    WorldConnection connection;
+    ASSERT_EQ(connection.open("127.0.0.1", world.port(), 1000), SDK_OK);
+    wire::Message say;
+    say.type = wire::MessageType::Say;
+    say.text = "hello";
+    ASSERT_EQ(connection.post(say), SDK_OK);
+    ASSERT_EQ(connection.flush(), SDK_OK);
+    int rc = SDK_OK;
+    for (int turn = 0; turn < 50 && rc == SDK_OK; ++turn) {
+        ASSERT_TRUE(connection.wait(100));
+        rc = connection.receive();
+    }
+    EXPECT_EQ(rc, SDK_RC_PROTOCOL_ERROR);
+    EXPECT_FALSE(connection.isOpen());
 }

@@ -29,6 +29,24 @@ bool isRequest(MessageType type) {
            type == MessageType::State;
 }
 
+// The protocol's text rules for what a server sends: names and chat texts
+// hold no control byte, console texts no control byte but TAB, LF and CR.
+// A text that breaks them could forge or break a line of the bot's console
+// and chat log, so the message is a protocol error.
+bool hasCleanTexts(const Message& m) {
+    switch (m.type) {
+        case MessageType::AvatarArrived:
+        case MessageType::AvatarLeft:
+            return wire::isCleanText(m.name, false);
+        case MessageType::Chat:
+            return wire::isCleanText(m.name, false) && wire::isCleanText(m.text, false);
+        case MessageType::ConsoleMessage:
+            return wire::isCleanConsoleText(m.text);
+        default:
+            return true;
+    }
+}
+
 // A non-blocking socket connected within the timeout, or -1.
 int connectBefore(const sockaddr_in& address, long long deadline) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -92,6 +110,7 @@ void WorldConnection::close() {
     reader_ = wire::FrameReader{};
     events_.clear();
     replies_.clear();
+    awaitingReply_ = false;
 }
 
 int WorldConnection::closeWith(int code) {
@@ -101,6 +120,7 @@ int WorldConnection::closeWith(int code) {
     }
     output_.clear();
     console_.targets.clear();
+    awaitingReply_ = false;
     return code;
 }
 
@@ -112,6 +132,7 @@ int WorldConnection::request(const Message& message, int timeoutMs, int* value) 
     if (rc != SDK_OK) {
         return rc;
     }
+    awaitingReply_ = true;
     const long long deadline = nowMs() + timeoutMs;
     rc = writeAllBefore(deadline);
     while (rc == SDK_OK && replies_.empty()) {
@@ -124,12 +145,14 @@ int WorldConnection::request(const Message& message, int timeoutMs, int* value) 
             return closeWith(SDK_RC_TIMEOUT);
         }
     }
-    // A refusal may come just before the server closes the connection.
-    if (replies_.empty()) {
+    // A refusal may come just before the server closes the connection; after
+    // a protocol error nothing that came with it can be trusted.
+    if (replies_.empty() || rc == SDK_RC_PROTOCOL_ERROR) {
         return rc;
     }
     Message answer = replies_.front();
     replies_.pop_front();
+    awaitingReply_ = false;
     if (answer.request != message.type) {
         return closeWith(SDK_RC_PROTOCOL_ERROR);
     }
@@ -242,11 +265,16 @@ int WorldConnection::receive() {
             if (status == wire::FrameReader::Status::Frame) {
                 message = wire::decodeBody(body);
             }
-            if (!message) {
+            if (!message || !hasCleanTexts(*message)) {
                 return closeWith(SDK_RC_PROTOCOL_ERROR);
             }
             bool answers = message->type == MessageType::Reply ||
                            (message->type == MessageType::Error && isRequest(message->request));
+            // One request is answered at a time: a reply that answers
+            // nothing asked would pile up unread, so it breaks the protocol.
+            if (answers && (!awaitingReply_ || !replies_.empty())) {
+                return closeWith(SDK_RC_PROTOCOL_ERROR);
+            }
             (answers ? replies_ : events_).push_back(std::move(*message));
         }
     }

@@ -51,7 +51,11 @@ class WorldConnection {
     int flush();
     bool wantsWrite() const { return !output_.empty() || !console_.targets.empty(); }
     // Reads and decodes what has arrived without blocking. An ended or broken
-    // stream closes the connection and returns its reason code.
+    // stream closes the connection and returns its reason code; so does a
+    // protocol error (SDK_RC_PROTOCOL_ERROR): a malformed frame, a reply when
+    // no request waits for one, or a text that breaks the protocol's rules
+    // (a control byte in a name or chat text, one but TAB, LF and CR in a
+    // console text).
     int receive();
     // Waits up to the timeout until something arrives (or, with output
     // pending, until it can be written). Returns false when the wait failed.
@@ -71,4 +75,5 @@ class WorldConnection {
     wire::FrameReader reader_;
     std::deque<wire::Message> events_;
     std::deque<wire::Message> replies_;
+    bool awaitingReply_ = false;  // a request is out and its reply not yet taken
 };
