@@ -4,10 +4,12 @@
 #include "app/world_session.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "app/config_files.h"
 #include "app/startup.h"
 #include "app/startup_config.h"
+#include "console/operator_console.h"
 #include "support/bot_fixture.h"
 #include "text/cp1251.h"
 #include "world/chat_log.h"
@@ -37,12 +39,21 @@ std::vector<std::string> placeCalls(int eastWest, int northSouth, int altitude) 
             "SdkSetInt(203, 0)", "SdkCommitState()"};
 }
 
+std::vector<int> retryWaits;
+void recordRetryWait(int milliseconds) { retryWaits.push_back(milliseconds); }
+
 class WorldSessionTest : public BotTest {
 protected:
     void SetUp() override {
         BotTest::SetUp();
         writeFile("home.txt", "Atlantis\n142N 71E\n");
         writeFile("account.txt", "104\nsecret\nyes\n0.5\n");
+        retryWaits.clear();
+        setLoginRetryWait(recordRetryWait);
+    }
+    void TearDown() override {
+        setLoginRetryWait(nullptr);
+        BotTest::TearDown();
     }
     void start() {
         openChatLog(CHAT_LOG_FILE);
@@ -93,6 +104,45 @@ TEST_F(WorldSessionTest, FailedLoginSetsTheNewCredentialsBeforeEveryAttempt) {
               (std::vector<std::string>{"Невозможно зайти (причина 14)", "Попробуйте еще раз",
                                         "Номер гражданства?", "Пароль привилегий?", "Успешно."}));
     EXPECT_EQ(readFile("account.txt"), "105\nright\nyes\n0.5\n");
+}
+
+TEST_F(WorldSessionTest, LoginsThatFailOnTheWayAreRetriedWithoutAskingAnything) {
+    // Nobody at the console: a question would end the bot.
+    for (int rc : {SDK_RC_TIMEOUT, SDK_RC_CONNECTION_LOST, SDK_RC_TIMEOUT, SDK_RC_TIMEOUT,
+                   SDK_RC_TIMEOUT, SDK_RC_TIMEOUT, SDK_RC_TIMEOUT}) {
+        sdk.queueResult("SdkLogin", rc);
+    }
+    start();
+    EXPECT_EQ(sdk.callsStartingWith("SdkLogin"), std::vector<std::string>(8, "SdkLogin()"));
+    EXPECT_EQ(sdk.callsStartingWith("SdkSetInt(2,"),
+              std::vector<std::string>(8, "SdkSetInt(2, 104)"));
+    EXPECT_EQ(retryWaits, (std::vector<int>{100, 200, 400, 800, 1600, 2000, 2000}));
+    // The failure line once for each new reason, not once per attempt.
+    EXPECT_EQ(outputLines(), (std::vector<std::string>{
+                                 "Невозможно зайти (причина 6)", "Невозможно зайти (причина 7)",
+                                 "Невозможно зайти (причина 6)", "Успешно."}));
+    EXPECT_EQ(readFile("account.txt"), "104\nsecret\nyes\n0.5\n");
+}
+
+TEST_F(WorldSessionTest, RefusedCredentialsWithNobodyToAskLeaveTheAccountFileWhole) {
+    sdk.queueResult("SdkLogin", SDK_RC_BAD_CREDENTIALS);
+    try {
+        start();
+        ADD_FAILURE() << "the login went on without an answer";
+    } catch (const ProgramExit& exit) {
+        EXPECT_EQ(exit.status, INPUT_ENDED_STATUS);
+    }
+    EXPECT_EQ(readFile("account.txt"), "104\nsecret\nyes\n0.5\n");
+}
+
+TEST_F(WorldSessionTest, AnAccountFileWrittenFromAnswersIsTheOwnersAlone) {
+    std::remove("account.txt");
+    typeAnswers("104 pw yes 0.2\n");
+    start();
+    struct stat info {};
+    ASSERT_EQ(::stat("account.txt", &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(readFile("account.txt"), "104\npw\nyes\n0.2\n");
 }
 
 TEST_F(WorldSessionTest, CitizenNumberIsReadLikeAtoi) {

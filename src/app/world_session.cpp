@@ -1,18 +1,29 @@
 #include "app/world_session.h"
 
+#include <algorithm>
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "app/config_files.h"
 #include "app/coordinates.h"
 #include "app/number_text.h"
 #include "app/startup_config.h"
 #include "console/operator_console.h"
+#include "protocol/monotonic_clock.h"
+#include "sdk/failure_streak.h"
 #include "sdk/world_sdk.h"
 #include "text/cp1251.h"
 #include "world/avatar_roster.h"
 #include "world/chat_capture.h"
 
 namespace {
+
+void sleepMs(int milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+LoginRetryWait loginRetryWait = sleepMs;
 
 // Prints a message whose text carries the SDK's reason code in parentheses.
 void printWithReason(const char* before, int reason, const char* after = ")") {
@@ -54,13 +65,48 @@ void setLoginAttributes() {
     SdkSetEventHandler(SDK_EVENT_AVATAR_LEFT, onAvatarLeft);
 }
 
+// Failures on the way to the world rather than of the account: asking the
+// operator again would not help (and, with no one at the console, would end
+// the bot), so the same login is tried again after a growing delay.
+bool failedOnTheWay(int rc) {
+    return rc == SDK_RC_CONNECT_FAILED || rc == SDK_RC_TIMEOUT || rc == SDK_RC_CONNECTION_LOST ||
+           rc == SDK_RC_PROTOCOL_ERROR || rc == SDK_RC_SERVER_FULL;
+}
+
+// Reports a failure on the way: the failure line once for each new reason,
+// then a reminder on standard error now and then.
+void reportLoginRetry(FailureStreak& streak, int rc) {
+    switch (streak.fail(rc, nowMs())) {
+        case FailureStreak::Report::Full:
+            printWithReason("Невозможно зайти (причина ", rc);
+            printErrorLine(ru("Вход будет повторяться, пока мир не ответит"));
+            break;
+        case FailureStreak::Report::Reminder:
+            printErrorLine(ru("Вход всё ещё не удаётся (причина ") + std::to_string(rc) +
+                           ru("), попыток: ") + std::to_string(streak.count()));
+            break;
+        case FailureStreak::Report::Quiet:
+            break;
+    }
+}
+
 void logIn() {
+    FailureStreak streak;
+    int delayMs = FIRST_LOGIN_RETRY_MS;
     setLoginAttributes();
     int rc = SdkLogin();
     while (rc != SDK_OK) {
-        printWithReason("Невозможно зайти (причина ", rc);
-        printLine(ru("Попробуйте еще раз"));
-        reaskCredentials();
+        if (failedOnTheWay(rc)) {
+            reportLoginRetry(streak, rc);
+            loginRetryWait(delayMs);
+            delayMs = std::min(delayMs * 2, MAX_LOGIN_RETRY_MS);
+        } else {
+            streak.succeed();
+            delayMs = FIRST_LOGIN_RETRY_MS;
+            printWithReason("Невозможно зайти (причина ", rc);
+            printLine(ru("Попробуйте еще раз"));
+            reaskCredentials();
+        }
         setLoginAttributes();
         rc = SdkLogin();
     }
@@ -105,6 +151,8 @@ void placeBot() {
 }
 
 }  // namespace
+
+void setLoginRetryWait(LoginRetryWait wait) { loginRetryWait = wait != nullptr ? wait : sleepMs; }
 
 void openWorldSession() {
     initialiseSdk();
