@@ -127,6 +127,7 @@ int NetworkBackend::logInAs(wire::LoginKind kind) {
     int rc = connection_.request(message, REQUEST_TIMEOUT_MS);
     if (rc == SDK_OK) {
         login_ = message;
+        upSinceMs_ = nowMs();
     }
     return rc;
 }
@@ -272,7 +273,9 @@ void NetworkBackend::noticeLoss(int code) {
     }
     present_.clear();
     recovering_ = true;
-    retryMs_ = FIRST_RETRY_MS;
+    if (nowMs() - upSinceMs_ >= STABLE_CONNECTION_MS) {
+        retryMs_ = FIRST_RETRY_MS;
+    }
     scheduleRetry();
 }
 
@@ -305,6 +308,7 @@ void NetworkBackend::tryRecovery() {
         return;
     }
     recovering_ = false;
+    upSinceMs_ = nowMs();
     printErrorLine(ru("Связь с миром восстановлена"));
     takeReceivedEvents();
 }

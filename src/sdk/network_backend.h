@@ -29,6 +29,10 @@ class NetworkBackend : public SdkBackend {
     static constexpr int IDLE_WAIT_MS = 200;
     static constexpr int FIRST_RETRY_MS = 100;
     static constexpr int MAX_RETRY_MS = 2000;
+    // A connection must stay up this long before a loss starts the retry
+    // delay from the beginning again; a world that takes the login and drops
+    // at once keeps the delay at its longest.
+    static constexpr int STABLE_CONNECTION_MS = 10000;
 
     NetworkBackend();
     NetworkBackend(const NetworkBackend&) = delete;
@@ -69,6 +73,7 @@ class NetworkBackend : public SdkBackend {
     bool recovering_ = false;
     long long nextAttemptMs_ = 0;
     int retryMs_ = FIRST_RETRY_MS;
+    long long upSinceMs_ = 0;  // when the connection in use was logged in
     std::minstd_rand jitter_;
     std::map<int, std::string> present_;  // sessions reported arrived and not left
     std::deque<SdkEvent> queued_;
