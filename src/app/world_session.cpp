@@ -1,6 +1,5 @@
 #include "app/world_session.h"
 
-#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -12,6 +11,7 @@
 #include "console/operator_console.h"
 #include "protocol/monotonic_clock.h"
 #include "sdk/failure_streak.h"
+#include "sdk/retry_delay.h"
 #include "sdk/world_sdk.h"
 #include "text/cp1251.h"
 #include "world/avatar_roster.h"
@@ -92,17 +92,16 @@ void reportLoginRetry(FailureStreak& streak, int rc) {
 
 void logIn() {
     FailureStreak streak;
-    int delayMs = FIRST_LOGIN_RETRY_MS;
+    RetryDelay delay(FIRST_LOGIN_RETRY_MS, MAX_LOGIN_RETRY_MS, 0);
     setLoginAttributes();
     int rc = SdkLogin();
     while (rc != SDK_OK) {
         if (failedOnTheWay(rc)) {
             reportLoginRetry(streak, rc);
-            loginRetryWait(delayMs);
-            delayMs = std::min(delayMs * 2, MAX_LOGIN_RETRY_MS);
+            loginRetryWait(delay.next());
         } else {
             streak.succeed();
-            delayMs = FIRST_LOGIN_RETRY_MS;
+            delay.reset();
             printWithReason("Невозможно зайти (причина ", rc);
             printLine(ru("Попробуйте еще раз"));
             reaskCredentials();

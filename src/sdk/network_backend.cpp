@@ -127,7 +127,7 @@ int NetworkBackend::logInAs(wire::LoginKind kind) {
     int rc = connection_.request(message, REQUEST_TIMEOUT_MS);
     if (rc == SDK_OK) {
         login_ = message;
-        upSinceMs_ = nowMs();
+        retry_.connected(nowMs());
     }
     return rc;
 }
@@ -273,18 +273,16 @@ void NetworkBackend::noticeLoss(int code) {
     }
     present_.clear();
     recovering_ = true;
-    if (nowMs() - upSinceMs_ >= STABLE_CONNECTION_MS) {
-        retryMs_ = FIRST_RETRY_MS;
-    }
+    retry_.lost(nowMs());
     scheduleRetry();
 }
 
 void NetworkBackend::scheduleRetry() {
     // Half the delay is fixed and half random, so that many clients cut off
     // together do not come back together.
-    std::uniform_int_distribution<int> spread(0, retryMs_ / 2);
-    nextAttemptMs_ = nowMs() + retryMs_ / 2 + spread(jitter_);
-    retryMs_ = std::min(retryMs_ * 2, MAX_RETRY_MS);
+    const int delay = retry_.next();
+    std::uniform_int_distribution<int> spread(0, delay / 2);
+    nextAttemptMs_ = nowMs() + delay / 2 + spread(jitter_);
 }
 
 void NetworkBackend::tryRecovery() {
@@ -308,7 +306,7 @@ void NetworkBackend::tryRecovery() {
         return;
     }
     recovering_ = false;
-    upSinceMs_ = nowMs();
+    retry_.connected(nowMs());
     printErrorLine(ru("Связь с миром восстановлена"));
     takeReceivedEvents();
 }

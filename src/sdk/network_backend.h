@@ -18,6 +18,7 @@
 #include <string>
 
 #include "protocol/wire_message.h"
+#include "sdk/retry_delay.h"
 #include "sdk/sdk_backend.h"
 #include "sdk/world_connection.h"
 
@@ -72,8 +73,7 @@ class NetworkBackend : public SdkBackend {
     std::optional<wire::Message> state_;  // the position last taken there
     bool recovering_ = false;
     long long nextAttemptMs_ = 0;
-    int retryMs_ = FIRST_RETRY_MS;
-    long long upSinceMs_ = 0;  // when the connection in use was logged in
+    RetryDelay retry_{FIRST_RETRY_MS, MAX_RETRY_MS, STABLE_CONNECTION_MS};
     std::minstd_rand jitter_;
     std::map<int, std::string> present_;  // sessions reported arrived and not left
     std::deque<SdkEvent> queued_;
