@@ -25,16 +25,18 @@ constexpr ReasonText REASONS[] = {
      "нет экземпляра: соединения с миром еще нет"},
     {SDK_RC_BAD_ADDRESS, "bad address: not a dotted IPv4 address, or a port not from 1 to 65535",
      "неверный адрес: нужен IPv4-адрес из четырех чисел через точку и порт от 1 до 65535"},
-    {SDK_RC_CONNECT_FAILED, "cannot connect: nothing listens at that address and port, or it is "
-                            "unreachable",
+    {SDK_RC_CONNECT_FAILED,
+     "cannot connect: nothing listens at that address and port, or it is "
+     "unreachable",
      "не удалось подключиться: по этому адресу и порту никто не слушает или он недоступен"},
     {SDK_RC_TIMEOUT, "timeout: the server did not answer in time", "сервер не ответил вовремя"},
     {SDK_RC_CONNECTION_LOST, "connection lost: the connection closed or failed",
      "соединение с сервером потеряно"},
     {SDK_RC_PROTOCOL_ERROR, "protocol error: a message broke the world's wire protocol",
      "ошибка протокола: сообщение нарушает протокол мира"},
-    {SDK_RC_VERSION_MISMATCH, "version mismatch: client and server speak different protocol "
-                              "versions",
+    {SDK_RC_VERSION_MISMATCH,
+     "version mismatch: client and server speak different protocol "
+     "versions",
      "клиент и сервер говорят на разных версиях протокола"},
     {SDK_RC_TEXT_TOO_LONG, "text too long: a name or text exceeds the protocol's limit",
      "слишком длинный текст: имя или текст превышает предел протокола"},
@@ -74,10 +76,14 @@ const ReasonText& find(int code) {
 
 }  // namespace
 
-const char* reasonWords(int code) { return find(code).english; }
+const char* reasonWords(int code) {
+    return find(code).english;
+}
 
 std::string reasonWithWords(int code) {
     return std::to_string(code) + " (" + reasonWords(code) + ")";
 }
 
-std::string reasonWordsRussian(int code) { return ru(find(code).russian); }
+std::string reasonWordsRussian(int code) {
+    return ru(find(code).russian);
+}
