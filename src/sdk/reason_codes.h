@@ -25,4 +25,5 @@ enum SdkReason : int {
     SDK_RC_NOT_ALLOWED = 18,          // the session lacks the right (a tourist broadcasting, say)
     SDK_RC_SERVER_FULL = 19,          // the server refuses more connections
     SDK_RC_OUTPUT_FULL = 20,          // the client's unsent output has reached its bound
+    SDK_RC_RATE_LIMITED = 21,         // the session said more lines than the world's flood limit
 };
