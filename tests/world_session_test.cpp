@@ -145,6 +145,56 @@ TEST_F(WorldSessionTest, AnAccountFileWrittenFromAnswersIsTheOwnersAlone) {
     EXPECT_EQ(readFile("account.txt"), "104\npw\nyes\n0.2\n");
 }
 
+TEST_F(WorldSessionTest, EachReasonLineIsExplainedInWordsOnStandardError) {
+    const struct {
+        const char* operation;
+        int rc;
+        const char* answers;
+        const char* explanation;
+    } cases[] = {
+        {"SdkCreateInstance", SDK_RC_CONNECT_FAILED, "",
+         "Причина 5: не удалось подключиться: по этому адресу и порту никто не слушает или он "
+         "недоступен. Адрес «127.0.0.1», порт «6670» (из address.txt)."},
+        {"SdkLogin", SDK_RC_BAD_CREDENTIALS, "104 secret",
+         "Причина 14: неверные данные входа: неизвестный номер гражданства или неверный пароль. "
+         "Номер гражданства «104» и пароль привилегий (account.txt)."},
+        {"SdkLogin", SDK_RC_TIMEOUT, "",
+         "Причина 6: сервер не ответил вовремя. Адрес «127.0.0.1», порт «6670» (из address.txt); "
+         "вход будет повторяться, пока мир не ответит."},
+        {"SdkEnterWorld", SDK_RC_NO_SUCH_WORLD, "",
+         "Причина 15: такого мира нет: сервер не держит мир с таким названием. Мир «Atlantis» "
+         "(из home.txt)."},
+        {"SdkCommitState", SDK_RC_NOT_IN_WORLD, "",
+         "Причина 16: сеанс не в мире: операции нужно, чтобы сеанс был в мире. Координаты "
+         "«142N 71E» (из home.txt)."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.operation);
+        SetUp();
+        sdk.queueResult(c.operation, c.rc);
+        typeAnswers(c.answers);
+        try {
+            start();
+        } catch (const ProgramExit&) {
+        }
+        EXPECT_EQ(splitLines(errors()), std::vector<std::string>{c.explanation});
+        // Standard output keeps the reason line as it was, with no words added.
+        const std::string reasonLine = "(причина " + std::to_string(c.rc) + ")";
+        bool found = false;
+        for (const std::string& line : outputLines()) {
+            found = found || line.find(reasonLine) != std::string::npos;
+        }
+        EXPECT_TRUE(found);
+    }
+}
+
+TEST_F(WorldSessionTest, CoordinatesThatDoNotReadAreShownWithTheirForm) {
+    writeFile("home.txt", "Atlantis\nnowhere\n");
+    start();
+    EXPECT_EQ(errors(), "Координаты «nowhere» (из home.txt) не читаются; нужна запись вида 142N "
+                        "71E или 50S 10W 1a.\n");
+}
+
 TEST_F(WorldSessionTest, CitizenNumberIsReadLikeAtoi) {
     writeFile("account.txt", "  42abc\nsecret\nno\n");
     start();

@@ -6,6 +6,7 @@
 
 #include "app/config_files.h"
 #include "app/coordinates.h"
+#include "app/explanations.h"
 #include "app/number_text.h"
 #include "app/startup_config.h"
 #include "console/operator_console.h"
@@ -34,6 +35,7 @@ void initialiseSdk() {
     int rc = SdkInitialise(SDK_BUILD);
     while (rc != SDK_OK) {
         printWithReason("Ошибка (причина ", rc);
+        explainInitialisationFailure(rc);
         printLine(ru("Попробуйте еще раз"));
         reaskCredentials();
         rc = SdkInitialise(SDK_BUILD);
@@ -52,6 +54,7 @@ void createInstance() {
     int rc = SdkCreateInstance(StartupConfig.serverAddress, textToInt(StartupConfig.port), 0);
     if (rc != SDK_OK) {
         printWithReason("Невозможно запустить бота (причина ", rc);
+        explainInstanceFailure(rc);
         exitProgram(1);
     }
 }
@@ -79,7 +82,7 @@ void reportLoginRetry(FailureStreak& streak, int rc) {
     switch (streak.fail(rc, nowMs())) {
         case FailureStreak::Report::Full:
             printWithReason("Невозможно зайти (причина ", rc);
-            printErrorLine(ru("Вход будет повторяться, пока мир не ответит"));
+            explainLoginRetry(rc);
             break;
         case FailureStreak::Report::Reminder:
             printErrorLine(ru("Вход всё ещё не удаётся (причина ") + std::to_string(rc) +
@@ -103,6 +106,7 @@ void logIn() {
             streak.succeed();
             delay.reset();
             printWithReason("Невозможно зайти (причина ", rc);
+            explainRefusedLogin(rc);
             printLine(ru("Попробуйте еще раз"));
             reaskCredentials();
         }
@@ -115,6 +119,7 @@ void enterWorld() {
     int rc = SdkEnterWorld(StartupConfig.worldName);
     if (rc != SDK_OK) {
         printWithReason("Невозможно зайти в мир. (причина ", rc, "). Захожу в welcome.");
+        explainWorldEntryFailure(rc);
         SdkEnterWorld(FALLBACK_WORLD);
         StartupConfig.coordinates = FALLBACK_COORDINATES;
     }
@@ -133,6 +138,7 @@ void placeBot() {
     std::optional<Position> position = parseCoordinates(StartupConfig.coordinates);
     if (!position) {
         printLine(ru("Неверные координаты. Захожу в центр мира"));
+        explainMalformedCoordinates();
         StartupConfig.coordinates = FALLBACK_COORDINATES;
         position = Position{};
     }
@@ -142,6 +148,7 @@ void placeBot() {
         return;
     }
     printWithReason("Неверные координаты (причина ", rc);
+    explainPlacementFailure(rc);
     printLine(ru("Захожу в центр мира"));
     StartupConfig.coordinates = FALLBACK_COORDINATES;
     if (placeAt(Position{}) == SDK_OK) {

@@ -1,8 +1,38 @@
 #include "relay/console_line.h"
 
 #include "console/operator_console.h"
+#include "protocol/monotonic_clock.h"
+#include "sdk/failure_streak.h"
+#include "sdk/reason_text.h"
 #include "sdk/world_sdk.h"
 #include "text/cp1251.h"
+
+namespace {
+
+// A send fails for every receiver alike (a lost connection, a full queue), so
+// the reason is explained once per run of the same reason, not per receiver.
+FailureStreak consoleFailures;
+
+void explainConsoleFailure(int rc, int session) {
+    switch (consoleFailures.fail(rc, nowMs())) {
+        case FailureStreak::Report::Full:
+            printErrorLine(ru("Причина ") + std::to_string(rc) + ": " + reasonWordsRussian(rc) +
+                           ru(". Сообщение сеансу ") + std::to_string(session) +
+                           ru(" не отправлено."));
+            break;
+        case FailureStreak::Report::Reminder:
+            printErrorLine(ru("Сообщения по-прежнему не отправляются (причина ") +
+                           std::to_string(rc) + ru("), неудач: ") +
+                           std::to_string(consoleFailures.count()));
+            break;
+        case FailureStreak::Report::Quiet:
+            break;
+    }
+}
+
+}  // namespace
+
+void resetConsoleFailures() { consoleFailures = FailureStreak{}; }
 
 void setConsoleColor(Rgb color) {
     SdkSetInt(SDK_ATTR_CONSOLE_RED, color.red);
@@ -14,6 +44,9 @@ void sendPreparedConsoleMessage(int session) {
     int rc = SdkSendConsoleMessage(session);
     if (rc != SDK_OK) {
         printLine("Console message failed (reason " + std::to_string(rc) + ")");
+        explainConsoleFailure(rc, session);
+    } else {
+        consoleFailures.succeed();
     }
 }
 

@@ -21,8 +21,11 @@ void sendConsoleLine(int session, Rgb color, const std::string& text);
 void sendConsoleLine(int session, const std::string& text);
 
 // Sends the console message whose attributes are set already, to one session;
-// prints the failure line when the send fails.
+// prints the failure line when the send fails, and explains its reason on
+// standard error once for a run of failures with the same reason.
 void sendPreparedConsoleMessage(int session);
+// Forgets the run of failures, as at the start of a run.
+void resetConsoleFailures();
 
 void setConsoleColor(Rgb color);
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "console/operator_console.h"
+#include "sdk/reason_text.h"
 #include "text/cp1251.h"
 #include "protocol/monotonic_clock.h"
 
@@ -61,8 +62,10 @@ SdkEvent toSdkEvent(const Message& m) {
     return event;
 }
 
+// "<before>причина N: <words><after>" on standard error.
 void reportOnStandardError(const char* before, int code, const char* after) {
-    printErrorLine(ru(before) + std::to_string(code) + ru(after));
+    printErrorLine(ru(before) + ru("причина ") + std::to_string(code) + ": " +
+                   reasonWordsRussian(code) + ru(after));
 }
 
 }  // namespace
@@ -243,7 +246,7 @@ void NetworkBackend::takeReceivedEvents() {
 
 void NetworkBackend::queueEvent(const Message& message) {
     if (message.type == MessageType::Error) {
-        reportOnStandardError("Сервер мира отказал в операции (причина ", message.code, ")");
+        reportOnStandardError("Сервер мира отказал в операции (", message.code, ")");
         return;
     }
     SdkEvent event = toSdkEvent(message);
@@ -263,7 +266,7 @@ void NetworkBackend::noticeLoss(int code) {
         return;
     }
     takeReceivedEvents();
-    reportOnStandardError("Связь с миром потеряна (причина ", code, "), переподключаюсь");
+    reportOnStandardError("Связь с миром потеряна (", code, "), переподключаюсь");
     for (const auto& [session, name] : present_) {
         Message left;
         left.type = MessageType::AvatarLeft;
@@ -301,14 +304,30 @@ void NetworkBackend::tryRecovery() {
     }
     if (rc != SDK_OK) {
         connection_.close();
-        reportOnStandardError("Переподключение не удалось (причина ", rc, ")");
+        reportRecoveryFailure(rc);
         scheduleRetry();
         return;
     }
+    recoveryFailures_.succeed();
     recovering_ = false;
     retry_.connected(nowMs());
     printErrorLine(ru("Связь с миром восстановлена"));
     takeReceivedEvents();
+}
+
+void NetworkBackend::reportRecoveryFailure(int code) {
+    switch (recoveryFailures_.fail(code, nowMs())) {
+        case FailureStreak::Report::Full:
+            reportOnStandardError("Переподключение не удалось (", code, "); попытки продолжаются");
+            break;
+        case FailureStreak::Report::Reminder:
+            printErrorLine(ru("Переподключиться всё ещё не удаётся (причина ") +
+                           std::to_string(code) + ru("), попыток: ") +
+                           std::to_string(recoveryFailures_.count()));
+            break;
+        case FailureStreak::Report::Quiet:
+            break;
+    }
 }
 
 void NetworkBackend::deliverQueued() {

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "protocol/wire_message.h"
+#include "sdk/failure_streak.h"
 #include "sdk/retry_delay.h"
 #include "sdk/sdk_backend.h"
 #include "sdk/world_connection.h"
@@ -61,6 +62,8 @@ class NetworkBackend : public SdkBackend {
     void noticeLoss(int code);
     void tryRecovery();
     void scheduleRetry();
+    // A failed reconnection: in full once per reason, then now and then.
+    void reportRecoveryFailure(int code);
     void deliverQueued();
 
     bool initialised_ = false;
@@ -74,6 +77,7 @@ class NetworkBackend : public SdkBackend {
     bool recovering_ = false;
     long long nextAttemptMs_ = 0;
     RetryDelay retry_{FIRST_RETRY_MS, MAX_RETRY_MS, STABLE_CONNECTION_MS};
+    FailureStreak recoveryFailures_;
     std::minstd_rand jitter_;
     std::map<int, std::string> present_;  // sessions reported arrived and not left
     std::deque<SdkEvent> queued_;

@@ -7,6 +7,7 @@
 #include "app/startup_config.h"
 #include "console/file_problems.h"
 #include "console/operator_console.h"
+#include "relay/console_line.h"
 #include "relay/personal_settings.h"
 #include "world/avatar_roster.h"
 #include "world/chat_capture.h"
@@ -42,6 +43,7 @@ void BotTest::startFresh() {
     resetPersonalSettings();
     closeChatLog();
     resetFileProblems();
+    resetConsoleFailures();
     sdk = ScriptedSdk{};
     sdkUseBackend(&sdk);
     input_.str("");

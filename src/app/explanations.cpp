@@ -1,0 +1,61 @@
+#include "app/explanations.h"
+
+#include <string>
+
+#include "app/config_files.h"
+#include "app/startup_config.h"
+#include "console/operator_console.h"
+#include "sdk/reason_text.h"
+#include "text/cp1251.h"
+
+namespace {
+
+std::string quoted(const std::string& cp1251) { return ru("«") + cp1251 + ru("»"); }
+
+// "Причина N: <words>. <what it concerns>."
+void explain(int reason, const std::string& concerns) {
+    printErrorLine(ru("Причина ") + std::to_string(reason) + ": " + reasonWordsRussian(reason) +
+                   ". " + concerns + ".");
+}
+
+std::string serverConcerned() {
+    return ru("Адрес ") + quoted(StartupConfig.serverAddress) + ru(", порт ") +
+           quoted(StartupConfig.port) + ru(" (из ") + ADDRESS_FILE + ")";
+}
+
+std::string accountConcerned() {
+    return ru("Номер гражданства ") + quoted(StartupConfig.citizenNumber) +
+           ru(" и пароль привилегий (") + ACCOUNT_FILE + ")";
+}
+
+std::string entrySource() {
+    return StartupConfig.entryPointFromFile ? ru("из ") + HOME_FILE : ru("введены при запуске");
+}
+
+}  // namespace
+
+void explainInitialisationFailure(int reason) {
+    explain(reason, ru("Слой SDK не готов; будут снова запрошены номер гражданства и пароль"));
+}
+
+void explainInstanceFailure(int reason) { explain(reason, serverConcerned()); }
+
+void explainRefusedLogin(int reason) { explain(reason, accountConcerned()); }
+
+void explainLoginRetry(int reason) {
+    explain(reason, serverConcerned() + ru("; вход будет повторяться, пока мир не ответит"));
+}
+
+void explainWorldEntryFailure(int reason) {
+    explain(reason, ru("Мир ") + quoted(StartupConfig.worldName) + " (" + entrySource() + ")");
+}
+
+void explainPlacementFailure(int reason) {
+    explain(reason,
+            ru("Координаты ") + quoted(StartupConfig.coordinates) + " (" + entrySource() + ")");
+}
+
+void explainMalformedCoordinates() {
+    printErrorLine(ru("Координаты ") + quoted(StartupConfig.coordinates) + " (" + entrySource() +
+                   ru(") не читаются; нужна запись вида 142N 71E или 50S 10W 1a."));
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+// The operator's explanations: after each start-up line that carries a reason
+// code, one Russian line on standard error says in words what failed and what
+// it concerns (the address and port from address.txt, the account from
+// account.txt, the world and coordinates from home.txt). Standard output keeps
+// its own lines exactly.
+
+void explainInitialisationFailure(int reason);
+void explainInstanceFailure(int reason);
+// A login refused for its account: the citizen number and account.txt.
+void explainRefusedLogin(int reason);
+// A login that failed on the way to the world and will be tried again.
+void explainLoginRetry(int reason);
+void explainWorldEntryFailure(int reason);
+void explainPlacementFailure(int reason);
+// Coordinates that do not read: what was given and what the form is.
+void explainMalformedCoordinates();
