@@ -186,6 +186,25 @@ TEST(AvatarOptions, ParsesModesAndRefusesBadValues) {
     }
 }
 
+TEST(AvatarOptions, EqualsFormAnyOrderAndHelpOrVersion) {
+    std::string error;
+    auto options = parseAvatarOptions({"--script", "--at=60N 60W", "--citizen=2", "--name=Ёж"},
+                                      TerminalEncoding::Utf8, error);
+    ASSERT_TRUE(options) << error;
+    EXPECT_TRUE(options->client.scripted);
+    EXPECT_EQ(options->client.login.position, (Position{60000, 0, 60000}));
+    EXPECT_EQ(options->client.login.citizen, 2);
+    EXPECT_EQ(options->client.login.name, ru("Ёж"));
+    EXPECT_FALSE(options->help || options->version);
+
+    options = parseAvatarOptions({"--name", "x", "--version"}, TerminalEncoding::Utf8, error);
+    ASSERT_TRUE(options) << error;
+    EXPECT_TRUE(options->version);
+    options = parseAvatarOptions({"--crowd=0", "--help"}, TerminalEncoding::Utf8, error);
+    ASSERT_TRUE(options) << error;
+    EXPECT_TRUE(options->help);
+}
+
 TEST_F(AvatarClientTest, CrowdJoinsChatsAndReports) {
     CrowdSettings settings;
     settings.port = server_->port();

@@ -50,3 +50,23 @@ TEST(ServerConfig, OptionsAreReadOrRefused) {
         EXPECT_FALSE(error.empty());
     }
 }
+
+TEST(ServerConfig, ValuesAfterAnEqualsSignAndHelpOrVersionAnywhere) {
+    std::string error;
+    CommandLineRequest request = CommandLineRequest::Help;
+    auto config = parseServerOptions({"--citizen=7:a=b", "--listen=0", "--hearing-range", "9"},
+                                     error, request);
+    ASSERT_TRUE(config.has_value()) << error;
+    EXPECT_EQ(request, CommandLineRequest::Run);
+    EXPECT_EQ(config->citizens.at(7), "a=b");
+    EXPECT_EQ(config->port, 0);
+    EXPECT_EQ(config->hearingRange, 9);
+
+    ASSERT_TRUE(parseServerOptions({"--listen", "0", "--help"}, error, request).has_value());
+    EXPECT_EQ(request, CommandLineRequest::Help);
+    ASSERT_TRUE(parseServerOptions({"--max-clients=0", "--version"}, error, request).has_value());
+    EXPECT_EQ(request, CommandLineRequest::Version);
+
+    EXPECT_FALSE(parseServerOptions({"--max-clients=x"}, error, request).has_value());
+    EXPECT_EQ(error, "bad value for --max-clients: \"x\" (expected a number from 1 to 1000000)");
+}

@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "app/coordinates.h"
+#include "cli/command_line.h"
 #include "text/cp1251.h"
 
 namespace {
@@ -38,78 +39,84 @@ std::optional<AvatarOptions> parseAvatarOptions(const std::vector<std::string>& 
     auto local = [encoding](const std::string& text) {
         return encoding == TerminalEncoding::Utf8 ? utf8ToCp1251(text) : text;
     };
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& option = args[i];
-        if (option == "--help" || option == "-h") {
-            options.help = true;
-            continue;
-        }
-        if (option == "--script") {
-            options.client.scripted = true;
-            continue;
-        }
-        if (i + 1 >= args.size()) {
-            error = option.rfind("--", 0) == 0 ? option + " needs a value" : "unknown argument " + option;
-            return std::nullopt;
-        }
-        const std::string& value = args[++i];
-        bool ok = true;
-        if (option == "--server") {
-            ok = parseServer(value, login.address, login.port);
-            crowd.address = login.address;
-            crowd.port = login.port;
-        } else if (option == "--name") {
-            login.name = local(value);
-            ok = !value.empty();
-        } else if (option == "--citizen") {
-            ok = parseNumber(value, login.citizen, 0, 2147483647);
-        } else if (option == "--password") {
-            login.password = local(value);
-            crowd.commanderPassword = login.password;
-        } else if (option == "--world") {
-            login.world = local(value);
-            crowd.world = login.world;
-            ok = !value.empty();
-        } else if (option == "--at") {
-            auto position = parseCoordinates(value);
-            ok = position.has_value();
-            login.position = position.value_or(Position{});
-        } else if (option == "--crowd") {
-            options.crowd = true;
-            ok = parseNumber(value, crowd.avatars, 1, 100000);
-        } else if (option == "--rate") {
-            ok = parseNumber(value, crowd.linesPerSecond, 0.0, 100000.0);
-        } else if (option == "--moves") {
-            ok = parseNumber(value, crowd.movesPerSecond, 0.0, 100000.0);
-        } else if (option == "--seconds") {
-            ok = parseNumber(value, crowd.seconds, 0.0, 86400.0);
-        } else if (option == "--commanders") {
-            ok = parseNumber(value, crowd.commanders, 0, 100000);
-        } else if (option == "--citizen-base") {
-            ok = parseNumber(value, crowd.citizenBase, 1, 2000000000);
-        } else if (option == "--seed") {
-            ok = parseNumber(value, crowd.seed, 0u, 4294967295u);
-        } else {
-            error = "unknown option " + option;
-            return std::nullopt;
-        }
-        if (!ok) {
-            error = "bad value for " + option + ": " + value;
-            return std::nullopt;
-        }
+    auto number = [](auto& target, auto low, auto high) {
+        return [&target, low, high](const std::string& value) {
+            return parseNumber(value, target, low, high);
+        };
+    };
+    const std::vector<OptionSpec> specs = {
+        {"server", true, "[ADDRESS:]PORT, a port from 1 to 65535",
+         [&](const std::string& value) {
+             const bool ok = parseServer(value, login.address, login.port);
+             crowd.address = login.address;
+             crowd.port = login.port;
+             return ok;
+         }},
+        {"name", true, "a name, not empty",
+         [&](const std::string& value) {
+             login.name = local(value);
+             return !value.empty();
+         }},
+        {"citizen", true, "a citizen number from 0 to 2147483647",
+         number(login.citizen, 0, 2147483647)},
+        {"password", true, "a password",
+         [&](const std::string& value) {
+             login.password = local(value);
+             crowd.commanderPassword = login.password;
+             return true;
+         }},
+        {"world", true, "a world name, not empty",
+         [&](const std::string& value) {
+             login.world = local(value);
+             crowd.world = login.world;
+             return !value.empty();
+         }},
+        {"at", true, "coordinates such as \"60N 60W\" or \"50S 10W 1a\"",
+         [&](const std::string& value) {
+             auto position = parseCoordinates(value);
+             login.position = position.value_or(Position{});
+             return position.has_value();
+         }},
+        {"script", false, "no value",
+         [&](const std::string&) {
+             options.client.scripted = true;
+             return true;
+         }},
+        {"crowd", true, "a number of avatars from 1 to 100000",
+         [&](const std::string& value) {
+             options.crowd = true;
+             return parseNumber(value, crowd.avatars, 1, 100000);
+         }},
+        {"rate", true, "lines per second from 0 to 100000",
+         number(crowd.linesPerSecond, 0.0, 100000.0)},
+        {"moves", true, "moves per second from 0 to 100000",
+         number(crowd.movesPerSecond, 0.0, 100000.0)},
+        {"seconds", true, "seconds from 0 to 86400", number(crowd.seconds, 0.0, 86400.0)},
+        {"commanders", true, "a number from 0 to 100000", number(crowd.commanders, 0, 100000)},
+        {"citizen-base", true, "a citizen number from 1 to 2000000000",
+         number(crowd.citizenBase, 1, 2000000000)},
+        {"seed", true, "a number from 0 to 4294967295", number(crowd.seed, 0u, 4294967295u)},
+    };
+    const auto request = parseCommandLine(args, specs, error);
+    if (!request) {
+        return std::nullopt;
     }
+    options.help = *request == CommandLineRequest::Help;
+    options.version = *request == CommandLineRequest::Version;
     return options;
 }
 
 const char* avatarUsage() {
     return "usage: tintbeacon-avatar [--server [ADDRESS:]PORT] [--name NAME] [--world NAME]\n"
            "                         [--at \"142N 71E\"] [--citizen N --password P] [--script]\n"
+           "       tintbeacon-avatar --help | --version\n"
            "       tintbeacon-avatar --crowd N [--server [ADDRESS:]PORT] [--world NAME]\n"
            "                         [--rate LINES_PER_S] [--moves MOVES_PER_S] [--seconds S]\n"
            "                         [--commanders K --citizen-base B --password P] [--seed N]\n"
            "One avatar joins as a tourist (or a citizen with --citizen and --password); lines\n"
            "typed are said, /help lists the commands. --script writes every event as one JSON\n"
            "object per line. --crowd runs N simulated avatars and reports what came back.\n"
+           "Options take their value as --option VALUE or --option=VALUE, in any order.\n"
            "Defaults: --server 127.0.0.1:6670 --name Guest --world welcome --at \"0N 0W\"\n"
            "          --rate 5 --moves 1 --seconds 10 --commanders 0 --citizen-base 100\n";
 }

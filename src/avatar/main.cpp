@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "avatar/avatar_options.h"
+#include "cli/command_line.h"
 #include "console/operator_console.h"
+#include "tintbeacon_version.h"
 
 int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
@@ -17,11 +19,15 @@ int main(int argc, char** argv) {
     std::string error;
     auto options = parseAvatarOptions(std::vector<std::string>(argv + 1, argv + argc), encoding, error);
     if (!options) {
-        std::cerr << "tintbeacon-avatar: " << error << '\n' << avatarUsage();
-        return 2;
+        std::cerr << "tintbeacon-avatar: " << error << "\nTry 'tintbeacon-avatar --help'.\n";
+        return BAD_USAGE_STATUS;
     }
     if (options->help) {
         std::cout << avatarUsage();
+        return 0;
+    }
+    if (options->version) {
+        std::cout << "tintbeacon-avatar " << TINTBEACON_VERSION << '\n';
         return 0;
     }
     if (options->crowd) {

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "server/server_config.h"
+#include "server/server_log.h"
 #include "server/world_server.h"
+#include "tintbeacon_version.h"
 
 namespace {
 
@@ -32,21 +34,27 @@ void raiseFileLimit() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
+    std::string error;
+    CommandLineRequest request = CommandLineRequest::Run;
+    std::optional<ServerConfig> config =
+        parseServerOptions(std::vector<std::string>(argv + 1, argv + argc), error, request);
+    if (!config) {
+        std::fprintf(stderr, "tintbeacon-world: %s\nTry 'tintbeacon-world --help'.\n",
+                     error.c_str());
+        return BAD_USAGE_STATUS;
+    }
+    if (request == CommandLineRequest::Help) {
         std::fputs(serverUsage(), stdout);
         return 0;
     }
-    std::string error;
-    std::optional<ServerConfig> config = parseServerOptions(args, error);
-    if (!config) {
-        std::fprintf(stderr, "tintbeacon-world: %s\n%s", error.c_str(), serverUsage());
-        return 2;
+    if (request == CommandLineRequest::Version) {
+        std::printf("tintbeacon-world %s\n", TINTBEACON_VERSION);
+        return 0;
     }
     raiseFileLimit();
     WorldServer server(*config);
     if (!server.start(error)) {
-        std::fprintf(stderr, "tintbeacon-world: %s\n", error.c_str());
+        logLine(error);
         return 1;
     }
     running = &server;
@@ -56,6 +64,6 @@ int main(int argc, char** argv) {
     std::printf("tintbeacon-world listening on %s:%d\n", config->address.c_str(), server.port());
     std::fflush(stdout);
     server.run();
-    std::fprintf(stderr, "tintbeacon-world: stopped\n");
+    logLine("stopped");
     return 0;
 }

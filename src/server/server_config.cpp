@@ -1,6 +1,7 @@
 #include "server/server_config.h"
 
 #include <charconv>
+#include <functional>
 
 namespace {
 
@@ -11,6 +12,19 @@ std::optional<long long> parseNumber(const std::string& text, long long low, lon
         return std::nullopt;
     }
     return value;
+}
+
+// Sets `target` to a whole number from low to high.
+template <typename Number>
+std::function<bool(const std::string&)> numberInto(Number& target, long long low,
+                                                   long long high) {
+    return [&target, low, high](const std::string& text) {
+        auto number = parseNumber(text, low, high);
+        if (number) {
+            target = static_cast<Number>(*number);
+        }
+        return number.has_value();
+    };
 }
 
 // "ADDRESS:PORT" or "PORT".
@@ -42,54 +56,47 @@ bool parseCitizen(const std::string& text, ServerConfig& config) {
     return true;
 }
 
-bool applyOption(const std::string& option, const std::string& value, ServerConfig& config) {
-    if (option == "--listen") {
-        return parseListen(value, config);
-    }
-    if (option == "--world") {
-        config.worlds.insert(value);
-        return !value.empty();
-    }
-    if (option == "--citizen") {
-        return parseCitizen(value, config);
-    }
-    if (option == "--hearing-range") {
-        auto number = parseNumber(value, 0, 2147483647);
-        config.hearingRange = static_cast<int>(number.value_or(0));
-        return number.has_value();
-    }
-    if (option == "--max-clients") {
-        auto number = parseNumber(value, 1, 1000000);
-        config.maxClients = static_cast<std::size_t>(number.value_or(0));
-        return number.has_value();
-    }
-    if (option == "--max-output") {
-        auto number = parseNumber(value, 65536, 1LL << 32);
-        config.maxOutputBytes = static_cast<std::size_t>(number.value_or(0));
-        return number.has_value();
-    }
-    return false;
+// Every option of the server, writing into `config`.
+std::vector<OptionSpec> serverOptions(ServerConfig& config) {
+    return {
+        {"listen", true, "[ADDRESS:]PORT, a port from 0 to 65535",
+         [&config](const std::string& value) { return parseListen(value, config); }},
+        {"world", true, "a world name, not empty",
+         [&config](const std::string& value) {
+             config.worlds.insert(value);
+             return !value.empty();
+         }},
+        {"citizen", true, "NUMBER:PASSWORD, a number from 1 to 2147483647",
+         [&config](const std::string& value) { return parseCitizen(value, config); }},
+        {"hearing-range", true, "a number from 0 to 2147483647",
+         numberInto(config.hearingRange, 0, 2147483647)},
+        {"max-clients", true, "a number from 1 to 1000000",
+         numberInto(config.maxClients, 1, 1000000)},
+        {"max-output", true, "a number of bytes from 65536 to 4294967296",
+         numberInto(config.maxOutputBytes, 65536, 1LL << 32)},
+    };
 }
 
 }  // namespace
 
 std::optional<ServerConfig> parseServerOptions(const std::vector<std::string>& args,
-                                               std::string& error) {
+                                               std::string& error, CommandLineRequest& request) {
     ServerConfig config;
-    for (std::size_t i = 0; i < args.size(); i += 2) {
-        if (i + 1 >= args.size()) {
-            error = "option " + args[i] + " needs a value";
-            return std::nullopt;
-        }
-        if (!applyOption(args[i], args[i + 1], config)) {
-            error = "bad option " + args[i] + " " + args[i + 1];
-            return std::nullopt;
-        }
+    auto parsed = parseCommandLine(args, serverOptions(config), error);
+    if (!parsed) {
+        return std::nullopt;
     }
+    request = *parsed;
     if (config.worlds.empty()) {
         config.worlds.insert("welcome");
     }
     return config;
+}
+
+std::optional<ServerConfig> parseServerOptions(const std::vector<std::string>& args,
+                                               std::string& error) {
+    CommandLineRequest request = CommandLineRequest::Run;
+    return parseServerOptions(args, error, request);
 }
 
 const char* serverUsage() {
@@ -97,6 +104,8 @@ const char* serverUsage() {
            "[--citizen NUMBER:PASSWORD]...\n"
            "                        [--hearing-range UNITS] [--max-clients N] [--max-output "
            "BYTES]\n"
+           "       tintbeacon-world --help | --version\n"
+           "Options take their value as --option VALUE or --option=VALUE, in any order.\n"
            "defaults: --listen 127.0.0.1:6670 --world welcome --hearing-range 20000 "
            "--max-clients 4096 --max-output 4194304\n";
 }

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/command_line.h"
+
 struct ServerConfig {
     std::string address = "127.0.0.1";
     int port = 6670;                      // 0 picks a free port, printed in the ready line
@@ -20,6 +22,10 @@ struct ServerConfig {
 };
 
 // Parses the options (argv[1..]); on a fault, std::nullopt and a message.
+// `request` tells whether --help or --version was asked for instead of a run
+// (then the configuration is not checked).
+std::optional<ServerConfig> parseServerOptions(const std::vector<std::string>& args,
+                                               std::string& error, CommandLineRequest& request);
 std::optional<ServerConfig> parseServerOptions(const std::vector<std::string>& args,
                                                std::string& error);
 

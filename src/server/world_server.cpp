@@ -16,7 +16,9 @@
 #include <vector>
 
 #include "sdk/reason_codes.h"
+#include "sdk/reason_text.h"
 #include "protocol/monotonic_clock.h"
+#include "server/server_log.h"
 
 using wire::Message;
 using wire::MessageType;
@@ -27,10 +29,6 @@ constexpr std::size_t READ_CHUNK = 64 * 1024;
 constexpr int ACCEPTS_PER_TURN = 64;
 constexpr long long LINGER_MS = 2000;
 constexpr int LINGER_CHECK_MS = 100;
-
-void logLine(const std::string& line) {
-    std::fprintf(stderr, "tintbeacon-world: %s\n", line.c_str());
-}
 
 bool within(int a, int b, int range) {
     std::int64_t difference = static_cast<std::int64_t>(a) - b;
@@ -361,6 +359,8 @@ int WorldServer::loginCode(const Message& message) const {
 void WorldServer::handleLogin(Client& client, const Message& message) {
     int code = client.session != 0 ? SDK_RC_ALREADY_LOGGED_IN : loginCode(message);
     if (code != SDK_OK) {
+        logLine("connection " + std::to_string(client.fd) + ": login as citizen " +
+                std::to_string(message.citizen) + " refused: " + reasonWithWords(code));
         reply(client, MessageType::Login, code);
         return;
     }
@@ -523,6 +523,8 @@ void WorldServer::refuse(Client& client, MessageType request, int code) {
 }
 
 void WorldServer::refuseAndClose(Client& client, MessageType request, int code) {
+    logLine("connection " + std::to_string(client.fd) + ": closing after error " +
+            reasonWithWords(code));
     refuse(client, request, code);
     client.closing = true;
 }

@@ -1,0 +1,92 @@
+#include "cli/command_line.h"
+
+#include <getopt.h>
+
+namespace {
+
+// getopt_long reports options by these values: -h and --help by 'h', the
+// others past the range of characters, so that an unknown short option (whose
+// character getopt_long reports) is not mistaken for one of them.
+constexpr int HELP = 'h';
+constexpr int VERSION = 256;
+constexpr int FIRST_SPEC = 257;
+
+std::vector<option> longOptions(const std::vector<OptionSpec>& specs) {
+    std::vector<option> options;
+    for (std::size_t i = 0; i < specs.size(); ++i) {
+        options.push_back({specs[i].name, specs[i].takesValue ? required_argument : no_argument,
+                           nullptr, FIRST_SPEC + static_cast<int>(i)});
+    }
+    options.push_back({"help", no_argument, nullptr, HELP});
+    options.push_back({"version", no_argument, nullptr, VERSION});
+    options.push_back({nullptr, 0, nullptr, 0});
+    return options;
+}
+
+std::string nameOf(int value, const std::vector<OptionSpec>& specs) {
+    if (value >= FIRST_SPEC && value < FIRST_SPEC + static_cast<int>(specs.size())) {
+        return std::string("--") + specs[static_cast<std::size_t>(value - FIRST_SPEC)].name;
+    }
+    return value == VERSION ? "--version" : "--help";
+}
+
+}  // namespace
+
+std::optional<CommandLineRequest> parseCommandLine(const std::vector<std::string>& args,
+                                                   const std::vector<OptionSpec>& specs,
+                                                   std::string& error) {
+    // getopt_long may reorder its argv: give it copies.
+    std::vector<std::string> storage;
+    storage.reserve(args.size() + 1);
+    storage.push_back("program");
+    storage.insert(storage.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : storage) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    const int argc = static_cast<int>(storage.size());
+    const std::vector<option> options = longOptions(specs);
+
+    bool help = false, version = false;
+    std::string fault;
+    optind = 0;  // a full restart of getopt's scan, for each call
+    opterr = 0;  // the messages are ours
+    int found;
+    while ((found = getopt_long(argc, argv.data(), ":h", options.data(), nullptr)) != -1) {
+        const std::string last = argv[optind - 1] != nullptr ? argv[optind - 1] : "";
+        if (found == HELP) {
+            help = true;
+        } else if (found == VERSION) {
+            version = true;
+        } else if (!fault.empty()) {
+            continue;  // only the first fault is told, but --help may still follow
+        } else if (found == ':') {
+            fault = "option " + nameOf(optopt, specs) + " needs a value";
+        } else if (found == '?' && (optopt == HELP || optopt >= VERSION)) {
+            fault = "option " + nameOf(optopt, specs) + " takes no value";
+        } else if (found == '?' && optopt != 0) {
+            fault = std::string("unknown option -") + static_cast<char>(optopt);
+        } else if (found == '?') {
+            fault = "unknown option " + last.substr(0, last.find('='));
+        } else {
+            const OptionSpec& spec = specs[static_cast<std::size_t>(found - FIRST_SPEC)];
+            const std::string value = optarg != nullptr ? optarg : "";
+            if (!spec.apply(value)) {
+                fault = "bad value for --" + std::string(spec.name) + ": \"" + value +
+                        "\" (expected " + spec.expected + ")";
+            }
+        }
+    }
+    if (help || version) {
+        return help ? CommandLineRequest::Help : CommandLineRequest::Version;
+    }
+    if (fault.empty() && optind < argc) {
+        fault = "unexpected argument " + std::string(argv[optind]);
+    }
+    if (!fault.empty()) {
+        error = fault;
+        return std::nullopt;
+    }
+    return CommandLineRequest::Run;
+}

@@ -1,0 +1,34 @@
+#include "server/server_log.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+TEST(ServerLog, TimestampIsIso8601LocalTimeWithMillisecondsAndOffset) {
+    const char* saved = std::getenv("TZ");
+    const std::string before = saved != nullptr ? saved : "";
+    struct Case {
+        const char* zone;
+        long long ms;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"UTC0", 1765319401123, "2025-12-09T22:30:01.123+00:00"},
+        {"UTC0", 1765319401005, "2025-12-09T22:30:01.005+00:00"},
+        {"<+0530>-5:30", 1765319401999, "2025-12-10T04:00:01.999+05:30"},
+        {"<-03>3", 0, "1969-12-31T21:00:00.000-03:00"},
+    };
+    for (const Case& c : cases) {
+        ::setenv("TZ", c.zone, 1);
+        ::tzset();
+        const std::chrono::system_clock::time_point when{std::chrono::milliseconds(c.ms)};
+        EXPECT_EQ(logTimestamp(when), c.text) << c.zone;
+    }
+    if (saved != nullptr) {
+        ::setenv("TZ", before.c_str(), 1);
+    } else {
+        ::unsetenv("TZ");
+    }
+    ::tzset();
+}
