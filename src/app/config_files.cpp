@@ -53,7 +53,7 @@ std::string askCitizenNumber(AccountFile& account) {
 
 std::string askPrivilegePassword(AccountFile& account) {
     printLine(ru("Пароль привилегий?"));
-    std::string answer = readAnswerWord();
+    std::string answer = readSecretWord();
     account.addLine(answer);
     return answer;
 }

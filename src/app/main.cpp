@@ -1,11 +1,35 @@
 // Tintbeacon: stands at one spot of a world and relays its public chat, in
 // each speaker's chosen color, to the avatars beyond hearing range.
 
+#include <string>
+#include <vector>
+
+#include "app/bot_command_line.h"
 #include "app/startup.h"
+#include "console/operator_console.h"
+#include "platform/directory_lock.h"
 #include "relay/main_loop.h"
+#include "text/cp1251.h"
 #include "world/chat_log.h"
 
-int main() {
+int main(int argc, char** argv) {
+    switch (readBotCommandLine(std::vector<std::string>(argv + 1, argv + argc))) {
+        case BotRequest::Run:
+            break;
+        case BotRequest::Help:
+            printBotHelp();
+            return 0;
+        case BotRequest::Version:
+            printBotVersion();
+            return 0;
+        case BotRequest::BadUsage:
+            return BOT_BAD_USAGE_STATUS;
+    }
+    if (lockWorkingDirectory() == DirectoryLock::HeldByOther) {
+        printErrorLine(ru("В этом каталоге уже работает другой бот (") + DIRECTORY_LOCK_FILE +
+                       ru(" занят); второй не запущен."));
+        return BOT_ALREADY_RUNNING_STATUS;
+    }
     openChatLog(CHAT_LOG_FILE);
     runStartup();
     runMainLoop();

@@ -4,6 +4,7 @@
 #include <iostream>
 #include <string_view>
 
+#include "platform/hidden_input.h"
 #include "text/cp1251.h"
 
 namespace {
@@ -95,3 +96,19 @@ void exitProgram(int status) {
 }
 
 void setExitHandler(ExitHandler handler) { exitHandler = handler; }
+
+std::string readSecretWord() {
+    if (consoleIn != &std::cin) {
+        return readAnswerWord();
+    }
+    std::string word;
+    bool read = false;
+    {
+        HiddenInput hidden;  // the echo is back before any exit below
+        read = static_cast<bool>(*consoleIn >> word);
+    }
+    if (!read) {
+        inputEnded();
+    }
+    return fromTerminal(word);
+}

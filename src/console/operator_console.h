@@ -35,6 +35,9 @@ std::string readAnswerLine();
 // Reads one word: skips white space, stops before the next. Ends the program
 // as readAnswerLine does when standard input has ended.
 std::string readAnswerWord();
+// Reads one word as readAnswerWord does, without showing it as it is typed
+// when the console reads a terminal.
+std::string readSecretWord();
 
 // Exit status when standard input ends while an answer is awaited.
 inline constexpr int INPUT_ENDED_STATUS = 2;

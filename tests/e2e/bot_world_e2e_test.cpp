@@ -354,3 +354,39 @@ TEST_F(BotWorldTest, TheBotComesBackAfterTheServerRestarts) {
     EXPECT_NE(errors.find("Связь с миром потеряна"), std::string::npos) << errors;
     EXPECT_NE(errors.find("Связь с миром восстановлена"), std::string::npos) << errors;
 }
+
+TEST_F(BotWorldTest, ASecondBotInTheSameDirectoryRefusesBeforeItTouchesAnything) {
+    port_ = startServer();
+    startBotInWorld(port_);
+    const std::string logBefore = chatLog();
+    std::filesystem::remove(dir_ / "address.txt");
+    ChildProcess second;
+    ASSERT_TRUE(second.start(BIN_DIR + "/tintbeacon", {}, dir_.string(),
+                             (dir_ / "second.out").string(), (dir_ / "second.err").string(),
+                             {"LC_ALL=C.UTF-8", "LANG=C.UTF-8"}));
+    EXPECT_EQ(second.stop(0), 3);  // signal 0: only waits for it to end
+    EXPECT_EQ(readFile(dir_ / "second.out"), "");
+    EXPECT_EQ(readFile(dir_ / "second.err"),
+              "В этом каталоге уже работает другой бот (tintbeacon.lock занят); второй не "
+              "запущен.\n");
+    EXPECT_EQ(chatLog(), logBefore);
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "address.txt"));
+}
+
+TEST_F(BotWorldTest, HelpAndVersionAnswerWithoutTouchingTheDirectory) {
+    const std::filesystem::path work = dir_ / "work";
+    std::filesystem::create_directory(work);
+    for (const char* argument : {"--help", "--version", "--bogus"}) {
+        SCOPED_TRACE(argument);
+        ChildProcess bot;
+        ASSERT_TRUE(bot.start(BIN_DIR + "/tintbeacon", {argument}, work.string(),
+                              (dir_ / "out").string(), (dir_ / "err").string(),
+                              {"LC_ALL=C.UTF-8", "LANG=C.UTF-8"}));
+        EXPECT_EQ(bot.stop(0), std::string(argument) == "--bogus" ? 64 : 0);
+        EXPECT_TRUE(std::filesystem::is_empty(work));
+    }
+    EXPECT_NE(readFile(dir_ / "out").find("Использование: tintbeacon [--help | --version]"),
+              std::string::npos);
+    EXPECT_NE(readFile(dir_ / "out").find("tintbeacon 0."), std::string::npos);
+    EXPECT_NE(readFile(dir_ / "err").find("--bogus"), std::string::npos);
+}
