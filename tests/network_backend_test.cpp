@@ -141,3 +141,46 @@ TEST_F(NetworkBackendTest, AnAvatarLogsInAndSpeaks) {
     EXPECT_EQ(heard.name, "Tourist \xC0\xFF");
     EXPECT_EQ(heard.text, "hello \xE0");
 }
+
+TEST_F(NetworkBackendTest, EachReceiverGetsTheColorAndTextInForceWhenItWasSent) {
+    // The relay sets the same text before every receiver; only a change of
+    // color or text may start a new console message.
+    TestAvatar a, b;
+    ASSERT_EQ(a.join(port(), "A"), SDK_OK);
+    ASSERT_EQ(b.join(port(), "B"), SDK_OK);
+    ASSERT_EQ(backend_.initialise(SDK_BUILD), SDK_OK);
+    ASSERT_EQ(backend_.createInstance("127.0.0.1", port(), 0), SDK_OK);
+    logInBot();
+    ASSERT_EQ(backend_.login(), SDK_OK);
+    ASSERT_EQ(backend_.enterWorld("welcome"), SDK_OK);
+    auto send = [&](int red, const std::string& text, int session) {
+        backend_.setInt(SDK_ATTR_CONSOLE_RED, red);
+        backend_.setInt(SDK_ATTR_CONSOLE_GREEN, 0);
+        backend_.setInt(SDK_ATTR_CONSOLE_BLUE, 0);
+        backend_.setString(SDK_ATTR_CONSOLE_MESSAGE, text);
+        EXPECT_EQ(backend_.sendConsoleMessage(session), SDK_OK);
+    };
+    send(10, "one", a.session());
+    send(10, "one", b.session());
+    send(20, "one", a.session());  // another color
+    send(20, "two", b.session());  // another text
+    send(20, "two", a.session());
+    backend_.setString(SDK_ATTR_CONSOLE_MESSAGE, "bad\x01");
+    EXPECT_EQ(backend_.sendConsoleMessage(a.session()), SDK_RC_INVALID_TEXT);
+    backend_.setString(SDK_ATTR_CONSOLE_MESSAGE, "bad\x01");  // unchanged, still refused
+    EXPECT_EQ(backend_.sendConsoleMessage(b.session()), SDK_RC_INVALID_TEXT);
+    process();
+    // Both end with "two" in color 20; what came before it is all there is.
+    auto consoleTexts = [](TestAvatar& avatar) {
+        avatar.waitFor([](const wire::Message& m) {
+            return m.type == wire::MessageType::ConsoleMessage && m.text == "two";
+        });
+        std::vector<std::string> texts;
+        for (const wire::Message& m : avatar.receivedOfType(wire::MessageType::ConsoleMessage)) {
+            texts.push_back(std::to_string(m.red) + " " + m.text);
+        }
+        return texts;
+    };
+    EXPECT_EQ(consoleTexts(a), (std::vector<std::string>{"10 one", "20 one", "20 two"}));
+    EXPECT_EQ(consoleTexts(b), (std::vector<std::string>{"10 one", "20 two"}));
+}

@@ -14,12 +14,29 @@ void putU16(std::string& out, std::uint16_t v) {
 }
 
 void putU32(std::string& out, std::uint32_t v) {
-    putU16(out, static_cast<std::uint16_t>(v >> 16));
-    putU16(out, static_cast<std::uint16_t>(v));
+    const char bytes[4] = {static_cast<char>(v >> 24), static_cast<char>(v >> 16),
+                           static_cast<char>(v >> 8), static_cast<char>(v)};
+    out.append(bytes, sizeof bytes);
 }
 
 void putI32(std::string& out, std::int32_t v) {
     putU32(out, static_cast<std::uint32_t>(v));
+}
+
+// Many numbers at once: the receivers of a console message, up to a thousand
+// of them, written in place rather than appended one by one.
+void putI32Array(std::string& out, const std::vector<std::int32_t>& values) {
+    std::size_t at = out.size();
+    out.resize(at + 4 * values.size());
+    char* bytes = out.data() + at;
+    for (std::int32_t value : values) {
+        const auto v = static_cast<std::uint32_t>(value);
+        bytes[0] = static_cast<char>(v >> 24);
+        bytes[1] = static_cast<char>(v >> 16);
+        bytes[2] = static_cast<char>(v >> 8);
+        bytes[3] = static_cast<char>(v);
+        bytes += 4;
+    }
 }
 
 void putShortText(std::string& out, const std::string& text) {
@@ -141,9 +158,7 @@ void encodeFields(const Message& m, std::string& out) {
             putU8(out, m.blue);
             putLongText(out, m.text);
             putU16(out, static_cast<std::uint16_t>(m.targets.size()));
-            for (std::int32_t target : m.targets) {
-                putI32(out, target);
-            }
+            putI32Array(out, m.targets);
             break;
         case MessageType::Reply:
             putU8(out, static_cast<std::uint8_t>(m.request));

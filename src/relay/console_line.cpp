@@ -45,7 +45,7 @@ void sendPreparedConsoleMessage(int session) {
     if (rc != SDK_OK) {
         printLine("Console message failed (reason " + std::to_string(rc) + ")");
         explainConsoleFailure(rc, session);
-    } else {
+    } else if (consoleFailures.count() != 0) {
         consoleFailures.succeed();
     }
 }

@@ -172,10 +172,34 @@ int NetworkBackend::sendConsoleMessage(int session) {
     if (world_.empty()) {
         return SDK_RC_NOT_IN_WORLD;
     }
-    return connection_.postConsole(colorComponent(attributeInt(SDK_ATTR_CONSOLE_RED)),
-                                   colorComponent(attributeInt(SDK_ATTR_CONSOLE_GREEN)),
-                                   colorComponent(attributeInt(SDK_ATTR_CONSOLE_BLUE)),
-                                   attributeString(SDK_ATTR_CONSOLE_MESSAGE), session);
+    if (consolePrepared_ && connection_.addConsoleTarget(session)) {
+        return SDK_OK;
+    }
+    int rc = connection_.postConsole(colorComponent(attributeInt(SDK_ATTR_CONSOLE_RED)),
+                                     colorComponent(attributeInt(SDK_ATTR_CONSOLE_GREEN)),
+                                     colorComponent(attributeInt(SDK_ATTR_CONSOLE_BLUE)),
+                                     attributeString(SDK_ATTR_CONSOLE_MESSAGE), session);
+    consolePrepared_ = rc == SDK_OK;
+    return rc;
+}
+
+int NetworkBackend::setInt(int attribute, int value) {
+    if (attribute == SDK_ATTR_CONSOLE_RED || attribute == SDK_ATTR_CONSOLE_GREEN ||
+        attribute == SDK_ATTR_CONSOLE_BLUE) {
+        consolePrepared_ = consolePrepared_ && attributeInt(attribute) == value;
+    }
+    return SdkBackend::setInt(attribute, value);
+}
+
+int NetworkBackend::setString(int attribute, const std::string& value) {
+    if (attribute == SDK_ATTR_CONSOLE_MESSAGE) {
+        // The relay sets the same text before every receiver.
+        if (attributeString(attribute) == value) {
+            return SDK_OK;
+        }
+        consolePrepared_ = false;
+    }
+    return SdkBackend::setString(attribute, value);
 }
 
 int NetworkBackend::say(const std::string& text) {

@@ -47,6 +47,10 @@ class NetworkBackend : public SdkBackend {
     int commitState() override;
     int processEvents(int argument) override;
     int sendConsoleMessage(int session) override;
+    // Watch the console attributes, so that a text sent to many receivers is
+    // checked and copied once, not once per receiver.
+    int setInt(int attribute, int value) override;
+    int setString(int attribute, const std::string& value) override;
 
     int loginAvatar() override;
     int say(const std::string& text) override;
@@ -81,4 +85,7 @@ class NetworkBackend : public SdkBackend {
     std::minstd_rand jitter_;
     std::map<int, std::string> present_;  // sessions reported arrived and not left
     std::deque<SdkEvent> queued_;
+    // The console color and text have not changed since the last console
+    // message was queued, so the next receiver may join it as it is.
+    bool consolePrepared_ = false;
 };

@@ -2,7 +2,9 @@
 
 namespace {
 const std::string EMPTY_TEXT;
-}
+
+bool isDirect(int attribute, int limit) { return attribute >= 0 && attribute < limit; }
+}  // namespace
 
 int SdkBackend::setEventHandler(int event, SdkEventHandler handler) {
     if (event < 0 || event >= EVENT_SLOTS) {
@@ -13,17 +15,29 @@ int SdkBackend::setEventHandler(int event, SdkEventHandler handler) {
 }
 
 int SdkBackend::setInt(int attribute, int value) {
-    ints_[attribute] = value;
+    storeInt(attribute, value);
     return SDK_OK;
 }
 
+void SdkBackend::storeInt(int attribute, int value) {
+    if (isDirect(attribute, DIRECT_ATTRIBUTES)) {
+        directInts_[static_cast<std::size_t>(attribute)] = value;
+    } else {
+        otherInts_[attribute] = value;
+    }
+}
+
 int SdkBackend::setString(int attribute, const std::string& value) {
-    strings_[attribute] = value;
+    if (isDirect(attribute, DIRECT_ATTRIBUTES)) {
+        directStrings_[static_cast<std::size_t>(attribute)] = value;
+    } else {
+        otherStrings_[attribute] = value;
+    }
     return SDK_OK;
 }
 
 int SdkBackend::setBool(int attribute, int value) {
-    ints_[attribute] = value != 0 ? 1 : 0;
+    storeInt(attribute, value != 0 ? 1 : 0);
     return SDK_OK;
 }
 
@@ -61,11 +75,17 @@ void SdkBackend::deliver(SdkEvent event) {
 void SdkBackend::forgetDeliveredEvents() { delivered_.clear(); }
 
 int SdkBackend::attributeInt(int attribute) const {
-    auto found = ints_.find(attribute);
-    return found == ints_.end() ? 0 : found->second;
+    if (isDirect(attribute, DIRECT_ATTRIBUTES)) {
+        return directInts_[static_cast<std::size_t>(attribute)];
+    }
+    auto found = otherInts_.find(attribute);
+    return found == otherInts_.end() ? 0 : found->second;
 }
 
 const std::string& SdkBackend::attributeString(int attribute) const {
-    auto found = strings_.find(attribute);
-    return found == strings_.end() ? EMPTY_TEXT : found->second;
+    if (isDirect(attribute, DIRECT_ATTRIBUTES)) {
+        return directStrings_[static_cast<std::size_t>(attribute)];
+    }
+    auto found = otherStrings_.find(attribute);
+    return found == otherStrings_.end() ? EMPTY_TEXT : found->second;
 }

@@ -8,6 +8,7 @@
 #include <deque>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "sdk/world_sdk.h"
 
@@ -62,10 +63,18 @@ protected:
     const std::string& attributeString(int attribute) const;
 
 private:
+    void storeInt(int attribute, int value);
+
     static constexpr int EVENT_SLOTS = 64;
+    // Every attribute the SDK names is below this, so it is kept in a flat
+    // table: the relay sets and reads several per receiver. Others (nothing
+    // the bot uses) go to the maps.
+    static constexpr int DIRECT_ATTRIBUTES = 512;
     std::array<SdkEventHandler, EVENT_SLOTS> handlers_{};
-    std::map<int, int> ints_;
-    std::map<int, std::string> strings_;
+    std::array<int, DIRECT_ATTRIBUTES> directInts_{};
+    std::vector<std::string> directStrings_ = std::vector<std::string>(DIRECT_ATTRIBUTES);
+    std::map<int, int> otherInts_;
+    std::map<int, std::string> otherStrings_;
     std::deque<SdkEvent> delivered_;
     const SdkEvent* current_ = nullptr;
 };

@@ -178,19 +178,21 @@ int WorldConnection::postConsole(std::uint8_t red, std::uint8_t green, std::uint
     if (fd_ < 0) {
         return SDK_RC_CONNECTION_LOST;
     }
-    if (text.size() > wire::MAX_CONSOLE_BYTES) {
-        return SDK_RC_TEXT_TOO_LONG;
-    }
-    if (!wire::isCleanConsoleText(text)) {
-        return SDK_RC_INVALID_TEXT;
-    }
     if (output_.size() >= MAX_OUTPUT_BYTES) {
         return SDK_RC_OUTPUT_FULL;
     }
+    // A relayed line goes to many receivers with one color and text: only the
+    // first of them pays for the checks, the rest add a session number.
     bool sameBatch = !console_.targets.empty() && console_.red == red && console_.green == green &&
                      console_.blue == blue && console_.text == text &&
                      console_.targets.size() < wire::MAX_CONSOLE_TARGETS;
     if (!sameBatch) {
+        if (text.size() > wire::MAX_CONSOLE_BYTES) {
+            return SDK_RC_TEXT_TOO_LONG;
+        }
+        if (!wire::isCleanConsoleText(text)) {
+            return SDK_RC_INVALID_TEXT;
+        }
         closeConsoleBatch();
         console_.type = MessageType::Console;
         console_.red = red;

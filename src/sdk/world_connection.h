@@ -46,6 +46,18 @@ class WorldConnection {
     // color and text leave as one message naming all their receivers.
     int postConsole(std::uint8_t red, std::uint8_t green, std::uint8_t blue,
                     const std::string& text, int session);
+    // Adds one more receiver to the console message being gathered, when
+    // there is one with room left: the cheap way to send one prepared text to
+    // many sessions. False when there is none (nothing is queued); postConsole
+    // then starts one.
+    bool addConsoleTarget(int session) {
+        if (console_.targets.empty() || console_.targets.size() >= wire::MAX_CONSOLE_TARGETS ||
+            output_.size() >= MAX_OUTPUT_BYTES) {
+            return false;
+        }
+        console_.targets.push_back(session);
+        return true;
+    }
     // Writes what it can without blocking. A failed write closes the
     // connection and returns SDK_RC_CONNECTION_LOST.
     int flush();

@@ -5,18 +5,27 @@
 
 namespace {
 
-SdkBackend& backend(SdkBackend* replacement = nullptr, bool replace = false) {
+NetworkBackend& networkBackend() {
     static NetworkBackend network;
-    static SdkBackend* current = &network;
-    if (replace) {
-        current = replacement != nullptr ? replacement : &network;
+    return network;
+}
+
+// Read on every Sdk* call (several per relayed receiver): a plain pointer,
+// set on first use, rather than a guarded local static.
+SdkBackend* current = nullptr;
+
+SdkBackend& backend() {
+    if (current == nullptr) {
+        current = &networkBackend();
     }
     return *current;
 }
 
 }  // namespace
 
-void sdkUseBackend(SdkBackend* replacement) { backend(replacement, true); }
+void sdkUseBackend(SdkBackend* replacement) {
+    current = replacement != nullptr ? replacement : &networkBackend();
+}
 SdkBackend& sdkCurrentBackend() { return backend(); }
 
 int SdkInitialise(int build) { return backend().initialise(build); }
