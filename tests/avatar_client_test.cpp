@@ -249,4 +249,25 @@ TEST_F(AvatarClientTest, CrowdJoinsChatsAndReports) {
     EXPECT_NE(printed.str().find("avatars joined: 11 of 12"), std::string::npos) << printed.str();
 }
 
+TEST_F(AvatarClientTest, AStoppedCrowdStillReports) {
+    CrowdSettings settings;
+    settings.port = server_->port();
+    settings.avatars = 3;
+    settings.seconds = 86400;
+    std::atomic<bool> stop{false};
+    std::ostringstream log;
+    std::thread stopper([&stop] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        stop = true;
+    });
+    const CrowdReport report = runCrowd(settings, log, &stop);
+    stopper.join();
+    EXPECT_EQ(report.joined, 3);
+    EXPECT_TRUE(report.stopped);
+    EXPECT_LT(report.secondsChatted, 60);
+    std::ostringstream printed;
+    printCrowdReport(report, settings, printed);
+    EXPECT_NE(printed.str().find(" s (stopped early)\n"), std::string::npos) << printed.str();
+}
+
 }  // namespace
