@@ -121,8 +121,8 @@ TEST_F(AvatarClientTest, ForAPersonWhoAndRefusalsAreInWords) {
     ASSERT_EQ(peer.join(server_->port(), "Peer", 7, "secret", "welcome", true), SDK_OK);
     int status = -1;
     // /wait holds the lines after it until the refusal has come back.
-    auto lines = runScripted("/who\n/broadcast hi\n/wait 500\n/move 0N 0W\n/who\n", status, "",
-                             false);
+    auto lines =
+        runScripted("/who\n/broadcast hi\n/wait 500\n/move 0N 0W\n/who\n", status, "", false);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(lines, (std::vector<std::string>{
                          "Joined welcome as Ёлка (session 2). Type /help for commands.",
@@ -135,8 +135,9 @@ TEST_F(AvatarClientTest, ForAPersonWhoAndRefusalsAreInWords) {
                      }));
     lines = runScripted("hello\n", status, "wrong", false);
     EXPECT_EQ(status, 1);
-    EXPECT_EQ(lines, std::vector<std::string>{"! cannot join the world: reason 14 (bad credentials: "
-                                              "unknown citizen number or wrong password)"});
+    EXPECT_EQ(lines,
+              std::vector<std::string>{"! cannot join the world: reason 14 (bad credentials: "
+                                       "unknown citizen number or wrong password)"});
 }
 
 TEST(AvatarCommand, ParsesWhatIsTyped) {

@@ -63,7 +63,8 @@ int Client::run() {
         return 1;
     }
     if (settings_.scripted) {
-        text_ << JsonLine().field("event", "ready").field("session", session_.session()).str() << '\n';
+        text_ << JsonLine().field("event", "ready").field("session", session_.session()).str()
+              << '\n';
     } else {
         text_ << "Joined " << terminalText(settings_.login.world, settings_.style.encoding, false)
               << " as " << terminalText(settings_.login.name, settings_.style.encoding, false)

@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
     }
     options->client.style.encoding = encoding;
     options->client.style.colored = !options->client.scripted && ::isatty(STDOUT_FILENO) != 0;
-    options->client.lineEditing = !options->client.scripted && ::isatty(STDIN_FILENO) != 0 &&
-                                  ::isatty(STDOUT_FILENO) != 0;
+    options->client.lineEditing =
+        !options->client.scripted && ::isatty(STDIN_FILENO) != 0 && ::isatty(STDOUT_FILENO) != 0;
     return runAvatarClient(options->client, STDIN_FILENO, std::cout);
 }

@@ -27,7 +27,8 @@ std::string consoleTerminalText(const std::string& cp1251, TerminalEncoding enco
     std::size_t start = 0;
     while (true) {
         const std::size_t end = cp1251.find_first_of("\r\n", start);
-        shown += terminalText(cp1251.substr(start, end - start), encoding, colored, red, green, blue);
+        shown +=
+            terminalText(cp1251.substr(start, end - start), encoding, colored, red, green, blue);
         if (end == std::string::npos) {
             return shown;
         }
