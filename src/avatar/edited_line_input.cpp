@@ -21,9 +21,23 @@ namespace {
 InputChunk* completed = nullptr;
 
 volatile std::sig_atomic_t interruptedBySignal = 0;
+volatile std::sig_atomic_t terminalResized = 0;
 
 void onInterrupt(int) {
     interruptedBySignal = 1;
+}
+
+void onResize(int) {
+    terminalResized = 1;
+}
+
+// The library learns a new terminal width only inside its own calls: tell
+// it before it reads or redraws.
+void followResize() {
+    if (terminalResized != 0) {
+        terminalResized = 0;
+        rl_resize_terminal();
+    }
 }
 
 void onLine(char* line) {
@@ -58,6 +72,9 @@ class EditedLineInput : public LineInput {
         for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
             ::sigaction(signal, &action, nullptr);
         }
+        rl_catch_sigwinch = 0;
+        action.sa_handler = onResize;
+        ::sigaction(SIGWINCH, &action, nullptr);
         rl_callback_handler_install(prompt, onLine);
     }
     ~EditedLineInput() override {
@@ -69,6 +86,7 @@ class EditedLineInput : public LineInput {
 
     InputChunk read() override {
         InputChunk chunk;
+        followResize();
         completed = &chunk;
         rl_callback_read_char();
         completed = nullptr;
@@ -78,6 +96,7 @@ class EditedLineInput : public LineInput {
     bool interrupted() const override { return interruptedBySignal != 0; }
 
     void beforeOutput() override {
+        followResize();
         savedPoint_ = rl_point;
         savedLine_ = rl_copy_text(0, rl_end);
         rl_save_prompt();
