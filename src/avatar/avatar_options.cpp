@@ -44,7 +44,7 @@ std::optional<AvatarOptions> parseAvatarOptions(const std::vector<std::string>& 
             return parseNumber(value, target, low, high);
         };
     };
-    const std::vector<OptionSpec> specs = {
+    const std::vector<OptionEntry> entries = {
         {"server", true, "[ADDRESS:]PORT, a port from 1 to 65535",
          [&](const std::string& value) {
              const bool ok = parseServer(value, login.address, login.port);
@@ -99,7 +99,7 @@ std::optional<AvatarOptions> parseAvatarOptions(const std::vector<std::string>& 
          number(crowd.citizenBase, 1, 2000000000)},
         {"seed", true, "a number from 0 to 4294967295", number(crowd.seed, 0u, 4294967295u)},
     };
-    const auto request = parseCommandLine(args, specs, error);
+    const auto request = parseCommandLine(args, entries, error);
     if (!request) {
         return std::nullopt;
     }

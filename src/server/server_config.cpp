@@ -56,7 +56,7 @@ bool parseCitizen(const std::string& text, ServerConfig& config) {
 }
 
 // Every option of the server, writing into `config`.
-std::vector<OptionSpec> serverOptions(ServerConfig& config) {
+std::vector<OptionEntry> serverOptions(ServerConfig& config) {
     return {
         {"listen", true, "[ADDRESS:]PORT, a port from 0 to 65535",
          [&config](const std::string& value) { return parseListen(value, config); }},
