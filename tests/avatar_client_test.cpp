@@ -40,13 +40,13 @@ protected:
     // Runs the client in scripted mode on these input lines; returns its
     // output lines and exit status.
     std::vector<std::string> runScripted(const std::string& input, int& status,
-                                         const std::string& password = "") {
+                                         const std::string& password = "", bool scripted = true) {
         int fds[2];
         EXPECT_EQ(::pipe(fds), 0);
         EXPECT_EQ(::write(fds[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
         ::close(fds[1]);
         ClientSettings settings;
-        settings.scripted = true;
+        settings.scripted = scripted;
         settings.login.port = server_->port();
         settings.login.name = ru("Ёлка");
         settings.login.citizen = password.empty() ? 0 : 100;
@@ -114,6 +114,30 @@ TEST_F(AvatarClientTest, AFailedJoinIsReportedWithItsReason) {
     EXPECT_EQ(lines, std::vector<std::string>{
                          "{\"event\":\"error\",\"what\":\"join\",\"message\":\"cannot join the "
                          "world\",\"reason\":" + std::to_string(SDK_RC_BAD_CREDENTIALS) + "}"});
+}
+
+TEST_F(AvatarClientTest, ForAPersonWhoAndRefusalsAreInWords) {
+    TestAvatar peer;
+    ASSERT_EQ(peer.join(server_->port(), "Peer", 7, "secret", "welcome", true), SDK_OK);
+    int status = -1;
+    // /wait holds the lines after it until the refusal has come back.
+    auto lines =
+        runScripted("/who\n/broadcast hi\n/wait 500\n/move 0N 0W\n/who\n", status, "", false);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "Joined welcome as Ёлка (session 2). Type /help for commands.",
+                         "* [Peer] arrived (session 1)",
+                         "  you are at 10N 0W",
+                         "  #1 [Peer] at 0N 0W, 10S 0W from you: a bot",
+                         "! server error 18 (not allowed: the session lacks the right)",
+                         "  you are at 0N 0W",
+                         "  #1 [Peer] at 0N 0W, 0N 0W from you: a bot",
+                     }));
+    lines = runScripted("hello\n", status, "wrong", false);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(lines,
+              std::vector<std::string>{"! cannot join the world: reason 14 (bad credentials: "
+                                       "unknown citizen number or wrong password)"});
 }
 
 TEST(AvatarCommand, ParsesWhatIsTyped) {
@@ -224,6 +248,27 @@ TEST_F(AvatarClientTest, CrowdJoinsChatsAndReports) {
     std::ostringstream printed;
     printCrowdReport(report, settings, printed);
     EXPECT_NE(printed.str().find("avatars joined: 11 of 12"), std::string::npos) << printed.str();
+}
+
+TEST_F(AvatarClientTest, AStoppedCrowdStillReports) {
+    CrowdSettings settings;
+    settings.port = server_->port();
+    settings.avatars = 3;
+    settings.seconds = 86400;
+    std::atomic<bool> stop{false};
+    std::ostringstream log;
+    std::thread stopper([&stop] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        stop = true;
+    });
+    const CrowdReport report = runCrowd(settings, log, &stop);
+    stopper.join();
+    EXPECT_EQ(report.joined, 3);
+    EXPECT_TRUE(report.stopped);
+    EXPECT_LT(report.secondsChatted, 60);
+    std::ostringstream printed;
+    printCrowdReport(report, settings, printed);
+    EXPECT_NE(printed.str().find(" s (stopped early)\n"), std::string::npos) << printed.str();
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "avatar/event_view.h"
 #include "avatar/json_line.h"
 #include "avatar/latency_stats.h"
 #include "avatar/terminal_text.h"
@@ -26,6 +27,34 @@ TEST(TerminalText, ColorsAndNeutralisesControlBytes) {
     EXPECT_EQ(terminalText(text, TerminalEncoding::Cp1251, false), ru("Ёж\tх") + "?[2J?");
     EXPECT_EQ(terminalText("hi", TerminalEncoding::Utf8, true, 255, 20, 147),
               "\x1b[48;2;255;255;255m\x1b[38;2;255;20;147mhi\x1b[0m");
+}
+
+TEST(TerminalText, ConsoleLineBreaksAreShownAsLineBreaks) {
+    struct Case {
+        std::string text;
+        bool colored;
+        std::string shown;
+    };
+    const std::string on = "\x1b[48;2;255;255;255m\x1b[38;2;1;2;3m", off = "\x1b[0m";
+    const Case cases[] = {
+        {"one\ntwo", false, "one\ntwo"},
+        {"one\r\ntwo\rthree\n", false, "one\ntwo\nthree\n"},
+        {"\n\nx\x1b", false, "\n\nx?"},  // other control bytes stay neutralised
+        {ru("цвет\nDeepPink"), false, "цвет\nDeepPink"},
+        {"a\nb", true, on + "a" + off + "\n" + on + "b" + off},  // each line colored on its own
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(consoleTerminalText(c.text, TerminalEncoding::Utf8, c.colored, 1, 2, 3), c.shown);
+    }
+}
+
+TEST(EventView, RefusalsCarryTheirReasonInWords) {
+    wire::Message error;
+    error.type = wire::MessageType::Error;
+    error.code = 18;
+    EXPECT_EQ(humanEventLine(error, ViewStyle{}),
+              "! server error 18 (not allowed: the session lacks the right)");
+    EXPECT_EQ(jsonEventLine(error), "{\"event\":\"error\",\"reason\":18}");
 }
 
 TEST(LatencyStats, NearestRankPercentiles) {

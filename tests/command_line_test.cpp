@@ -10,7 +10,7 @@ namespace {
 // Two options that record what they were given, in order.
 struct Recorder {
     std::vector<std::string> applied;
-    std::vector<OptionSpec> specs() {
+    std::vector<OptionEntry> entries() {
         return {
             {"port", true, "a port",
              [this](const std::string& value) {
@@ -52,7 +52,7 @@ TEST(CommandLine, ReadsBothValueFormsInAnyOrder) {
     for (const Case& c : cases) {
         Recorder recorder;
         std::string error;
-        auto request = parseCommandLine(c.args, recorder.specs(), error);
+        auto request = parseCommandLine(c.args, recorder.entries(), error);
         EXPECT_EQ(recorder.applied, c.applied) << (c.args.empty() ? "" : c.args[0]);
         ASSERT_TRUE(request) << error;
         EXPECT_EQ(*request, CommandLineRequest::Run);
@@ -82,7 +82,7 @@ TEST(CommandLine, FaultsAreNamedClearly) {
     for (const Case& c : cases) {
         Recorder recorder;
         std::string error;
-        EXPECT_FALSE(parseCommandLine(c.args, recorder.specs(), error)) << c.error;
+        EXPECT_FALSE(parseCommandLine(c.args, recorder.entries(), error)) << c.error;
         EXPECT_EQ(error, c.error);
     }
 }
@@ -105,7 +105,7 @@ TEST(CommandLine, HelpAndVersionWinAnywhereOnTheLine) {
     for (const Case& c : cases) {
         Recorder recorder;
         std::string error;
-        auto request = parseCommandLine(c.args, recorder.specs(), error);
+        auto request = parseCommandLine(c.args, recorder.entries(), error);
         ASSERT_TRUE(request) << c.args[0] << ": " << error;
         EXPECT_EQ(*request, c.request) << c.args[0];
     }

@@ -58,3 +58,27 @@ TEST(ParseCoordinates, MalformedAndHostileTexts) {
 }
 
 }  // namespace
+
+TEST(CoordinatesText, WritesTheFormThatIsRead) {
+    struct Out {
+        std::int64_t northSouth, eastWest, altitude;
+        const char* text;
+    };
+    const Out cases[] = {
+        {0, 0, 0, "0N 0W"},
+        {60000, 60000, 0, "60N 60W"},
+        {-50000, 10000, 1000, "50S 10W 1a"},
+        {142000, -71000, 0, "142N 71E"},
+        {1500, -2250, -500, "1.5N 2.25E -0.5a"},
+        {7, -120, 0, "0.007N 0.12E"},
+        {-4294967294, 4294967294, 0, "4294967.294S 4294967.294W"},  // a difference of extremes
+    };
+    for (const Out& c : cases) {
+        EXPECT_EQ(coordinatesText(c.northSouth, c.eastWest, c.altitude), c.text);
+    }
+    for (const char* text : {"60N 60W", "50S 10W 1a", "1.5N 2.25E -0.5a", "0.12S 3E"}) {
+        const auto position = parseCoordinates(text);
+        ASSERT_TRUE(position) << text;
+        EXPECT_EQ(coordinatesText(*position), text);
+    }
+}

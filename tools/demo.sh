@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
-# The local demo: builds everything, starts a world on 127.0.0.1:6670, a small
-# simulated crowd and the bot in ./demo (its configuration written beforehand,
-# so nothing is asked), and shows the bot's console. Ctrl-C stops everything;
-# chat.txt and the settings file stay in ./demo.
+# The local demo: builds the three programs, starts a world on 127.0.0.1:6670
+# (TINTBEACON_DEMO_PORT sets another port), a small simulated crowd and the
+# bot in ./demo (its configuration written beforehand, so nothing is asked),
+# and shows the bot's console. Citizen 2 is kept free for the person who joins.
+# Ctrl-C stops everything; chat.txt, the users' settings, the logs and the
+# crowd's report stay in ./demo.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 port="${TINTBEACON_DEMO_PORT:-6670}"
 build="$root/build"
+guest_citizen=2
+guest_password=join
 
-echo "Building (the first time takes a few minutes)..."
+echo "Building the bot, the world server and the avatar client (the first time takes a minute or two)..."
 cmake -S "$root" -B "$build" >/dev/null
-cmake --build "$build" -j2 >/dev/null
+cmake --build "$build" -j2 --target tintbeacon tintbeacon-world tintbeacon-avatar >/dev/null
 
 demo="$root/demo"
 mkdir -p "$demo"
@@ -19,45 +23,81 @@ printf '127.0.0.1\n%s\n' "$port" >address.txt
 [ -f home.txt ] || printf 'welcome\n0N 0W\n' >home.txt
 [ -f account.txt ] || printf '1\ndemo\nyes\n0.4\n' >account.txt
 
-pids=()
+world_pid="" crowd_pid="" bot_pid=""
+# Stops a process and waits for it to end (at most about five seconds, then
+# it is killed).
+stop() {
+  local pid="$1"
+  [ -n "$pid" ] || return 0
+  kill "$pid" 2>/dev/null || return 0
+  for _ in $(seq 50); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -KILL "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+}
 stop_all() {
   trap "" INT TERM  # a second Ctrl-C must not cut the clean-up short
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
+  # The crowd first, so that it reports while the world still runs.
+  stop "$crowd_pid"
+  stop "$bot_pid"
+  stop "$world_pid"
+  [ -n "$world_pid" ] || return 0
   echo
-  echo "Stopped. The bot's log is $demo/chat.txt, users' settings $demo/personal_chat_settings.txt."
+  if [ -n "$crowd_pid" ] && [ -s crowd-report.txt ]; then
+    echo "The crowd's report ($demo/crowd-report.txt):"
+    sed 's/^/    /' crowd-report.txt
+  fi
+  echo "Stopped. The bot's log is $demo/chat.txt, users' settings $demo/personal_chat_settings.txt,"
+  echo "the world's log $demo/world.log and the crowd's $demo/crowd.log."
 }
 trap stop_all EXIT
 trap 'exit 130' INT TERM
 
-citizens=(--citizen 1:demo)
+# Each program runs in a session of its own, so that Ctrl-C reaches only this
+# script, which stops them in order.
+citizens=(--citizen 1:demo --citizen "$guest_citizen:$guest_password")
 for c in $(seq 100 104); do citizens+=(--citizen "$c:crowd"); done
-"$build/tintbeacon-world" --listen "127.0.0.1:$port" "${citizens[@]}" >world.log 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do
-  grep -q listening world.log 2>/dev/null && break
-  if ! kill -0 "${pids[0]}" 2>/dev/null; then
-    echo "The world server did not start:" >&2
-    cat world.log >&2
-    exit 1
-  fi
+# Fresh files for the ready line and the report: nothing of an earlier run
+# can be read as this one's.
+rm -f world.ready crowd-report.txt
+setsid "$build/tintbeacon-world" --listen "127.0.0.1:$port" "${citizens[@]}" \
+  >world.ready 2>world.log &
+world_pid=$!
+ready=""
+for _ in $(seq 100); do
+  ready="$(grep -m1 '^tintbeacon-world listening on ' world.ready 2>/dev/null || true)"
+  [ -n "$ready" ] && break
+  kill -0 "$world_pid" 2>/dev/null || break
   sleep 0.1
 done
+if [ -z "$ready" ] || ! kill -0 "$world_pid" 2>/dev/null; then
+  echo "The world server did not start on 127.0.0.1:$port (another port: TINTBEACON_DEMO_PORT=6671 $0):" >&2
+  cat world.log >&2
+  stop "$world_pid"
+  world_pid=""
+  exit 1
+fi
 
-"$build/tintbeacon-avatar" --crowd 24 --server "$port" --rate 1 --moves 0.5 --seconds 86400 \
-  --commanders 5 --citizen-base 100 --password crowd >crowd.log 2>&1 &
-pids+=($!)
+setsid "$build/tintbeacon-avatar" --crowd 24 --server "$port" --rate 1 --moves 0.5 \
+  --seconds 86400 --commanders 5 --citizen-base 100 --password crowd \
+  >crowd-report.txt 2>crowd.log &
+crowd_pid=$!
 
 cat <<TEXT
 A world runs on 127.0.0.1:$port with 24 simulated avatars; the bot's console follows.
-Join it yourself from another terminal (lines you type are said; /help lists commands):
+Join it yourself from another terminal, as citizen $guest_citizen (kept free for you; the bot's
+commands !help, !color and !global answer citizens only):
 
-    $build/tintbeacon-avatar --server $port --name You --at "60N 60W"
+    $build/tintbeacon-avatar --server $port --citizen $guest_citizen --password $guest_password --name You --at "60N 60W"
 
-Avatars more than 20000 units (20 in the coordinates) away from a speaker get the
-speaker's lines from the bot in color. Ctrl-C stops everything.
+Lines you type are said; /help lists the client's commands, /who who hears you.
+Try "!help", then "!color DeepPink": avatars more than 20000 units (20 in the
+coordinates) away from you get your lines from the bot in that color.
+Ctrl-C stops everything.
 
 TEXT
-"$build/tintbeacon" &
-pids+=($!)
-wait "${pids[2]}"
+setsid "$build/tintbeacon" </dev/null &
+bot_pid=$!
+wait "$bot_pid"

@@ -63,7 +63,33 @@ std::optional<std::int32_t> axisValue(const std::string& number) {
     return toPositionUnits(*value);
 }
 
+// Position units as thousands: "60", "60.5", "0.125" (no sign).
+std::string thousands(std::int64_t units) {
+    const std::uint64_t magnitude =
+        units < 0 ? 0 - static_cast<std::uint64_t>(units) : static_cast<std::uint64_t>(units);
+    std::string text = std::to_string(magnitude / 1000);
+    if (const std::uint64_t fraction = magnitude % 1000; fraction != 0) {
+        std::string digits = std::to_string(1000 + fraction).substr(1);
+        digits.erase(digits.find_last_not_of('0') + 1);
+        text += "." + digits;
+    }
+    return text;
+}
+
 }  // namespace
+
+std::string coordinatesText(std::int64_t northSouth, std::int64_t eastWest, std::int64_t altitude) {
+    std::string text = thousands(northSouth) + (northSouth < 0 ? "S " : "N ") +
+                       thousands(eastWest) + (eastWest < 0 ? "E" : "W");
+    if (altitude != 0) {
+        text += std::string(" ") + (altitude < 0 ? "-" : "") + thousands(altitude) + "a";
+    }
+    return text;
+}
+
+std::string coordinatesText(const Position& position) {
+    return coordinatesText(position.northSouth, position.eastWest, position.altitude);
+}
 
 std::optional<Position> parseCoordinates(const std::string& text) {
     bool north = false;

@@ -25,3 +25,10 @@ struct Position {
 // white space and a sign) or does not fit 32 bits, or any number whose value
 // in position units does not fit 32 bits.
 std::optional<Position> parseCoordinates(const std::string& text);
+
+// The coordinates text of a place, in the form parseCoordinates reads: the
+// north-south and east-west numbers with their letters, then the altitude
+// with "a" when it is not 0 ("60N 60W", "0.5S 10.25E -1a"). Values are in
+// position units (64 bits, so that a difference of two positions fits).
+std::string coordinatesText(std::int64_t northSouth, std::int64_t eastWest, std::int64_t altitude);
+std::string coordinatesText(const Position& position);

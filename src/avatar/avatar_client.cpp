@@ -3,42 +3,54 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <deque>
+#include <memory>
 #include <ostream>
+#include <sstream>
 
 #include "avatar/avatar_command.h"
 #include "avatar/json_line.h"
+#include "avatar/line_input.h"
 #include "avatar/terminal_text.h"
+#include "avatar/who_list.h"
 #include "app/number_text.h"
 #include "sdk/reason_codes.h"
+#include "sdk/reason_text.h"
 #include "text/cp1251.h"
 #include "protocol/monotonic_clock.h"
 
 namespace {
 
 using Kind = AvatarCommand::Kind;
-constexpr std::size_t MAX_INPUT_LINE = 4096;
 constexpr int IDLE_POLL_MS = 1000;
 
 class Client {
 public:
     Client(const ClientSettings& settings, int input, std::ostream& out)
-        : settings_(settings), input_(input), out_(out) {}
+        : settings_(settings),
+          input_(settings.lineEditing ? makeEditedLineInput("> ") : makePlainLineInput(input)),
+          out_(out) {}
 
     int run();
 
 private:
     void showEvents();
-    bool readInput();  // false once input has ended
+    bool readInput();  // queues what was typed; false once input has ended
+    void runQueued();  // runs queued lines until one is /wait
+    // Everything the client prints is gathered in text_ and written here, so
+    // that a line being edited moves out of its way.
+    void flushText();
     void execute(const std::string& typed);
     void report(const std::string& what, const std::string& utf8Detail, int reason = 0);
     void listPresent();
     std::optional<int> whisperTarget(const std::string& target);
 
     const ClientSettings& settings_;
-    int input_;
+    std::unique_ptr<LineInput> input_;
     std::ostream& out_;
+    std::ostringstream text_;
+    std::deque<std::string> queued_;  // lines read, not yet run
     AvatarSession session_;
-    std::string pending_;
     long long waitUntil_ = 0;
     bool inputOpen_ = true;
     bool quit_ = false;
@@ -51,19 +63,23 @@ int Client::run() {
         return 1;
     }
     if (settings_.scripted) {
-        out_ << JsonLine().field("event", "ready").field("session", session_.session()).str() << '\n';
+        text_ << JsonLine().field("event", "ready").field("session", session_.session()).str()
+              << '\n';
     } else {
-        out_ << "Joined " << terminalText(settings_.login.world, settings_.style.encoding, false)
-             << " as " << terminalText(settings_.login.name, settings_.style.encoding, false)
-             << " (session " << session_.session() << "). Type /help for commands.\n";
+        text_ << "Joined " << terminalText(settings_.login.world, settings_.style.encoding, false)
+              << " as " << terminalText(settings_.login.name, settings_.style.encoding, false)
+              << " (session " << session_.session() << "). Type /help for commands.\n";
     }
-    out_.flush();
-    while (!quit_) {
+    flushText();
+    while (!quit_ && !input_->interrupted()) {
+        runQueued();
+        // Lines still queued wait behind a /wait: input is read again once
+        // they have run.
         const bool waiting = nowMs() < waitUntil_;
-        if (!inputOpen_ && !waiting) {
+        if (quit_ || (!inputOpen_ && !waiting)) {
             break;
         }
-        pollfd fds[2] = {{session_.connection().fd(), POLLIN, 0}, {input_, POLLIN, 0}};
+        pollfd fds[2] = {{session_.connection().fd(), POLLIN, 0}, {input_->fd(), POLLIN, 0}};
         if (session_.connection().wantsWrite()) {
             fds[0].events |= POLLOUT;
         }
@@ -80,6 +96,7 @@ int Client::run() {
         }
     }
     session_.connection().flush();
+    flushText();
     return 0;
 }
 
@@ -87,39 +104,44 @@ void Client::showEvents() {
     auto& events = session_.poll();
     for (const wire::Message& event : events) {
         if (settings_.scripted) {
-            out_ << jsonEventLine(event) << '\n';
+            text_ << jsonEventLine(event) << '\n';
         } else if (auto line = humanEventLine(event, settings_.style)) {
-            out_ << *line << '\n';
+            text_ << *line << '\n';
         }
     }
     events.clear();
+    flushText();
+}
+
+void Client::flushText() {
+    const std::string text = text_.str();
+    if (text.empty()) {
+        return;
+    }
+    text_.str("");
+    input_->beforeOutput();
+    out_ << text;
     out_.flush();
+    input_->afterOutput();
 }
 
 bool Client::readInput() {
-    char buffer[4096];
-    const ssize_t n = ::read(input_, buffer, sizeof buffer);
-    if (n > 0) {
-        pending_.append(buffer, static_cast<std::size_t>(n));
+    InputChunk chunk = input_->read();
+    for (std::string& line : chunk.lines) {
+        queued_.push_back(std::move(line));
     }
-    std::size_t end;
-    while (!quit_ && (end = pending_.find('\n')) != std::string::npos) {
-        std::string line = pending_.substr(0, end);
-        pending_.erase(0, end + 1);
+    if (chunk.tooLong) {
+        report("input", "line too long: ignored");
+    }
+    return !chunk.ended;
+}
+
+void Client::runQueued() {
+    while (!queued_.empty() && !quit_ && nowMs() >= waitUntil_) {
+        const std::string line = std::move(queued_.front());
+        queued_.pop_front();
         execute(line);
     }
-    if (pending_.size() > MAX_INPUT_LINE) {
-        report("input", "line too long: ignored");
-        pending_.clear();
-    }
-    if (n <= 0) {
-        if (!pending_.empty() && !quit_) {
-            execute(pending_);  // a last line without its line end
-            pending_.clear();
-        }
-        return false;
-    }
-    return true;
 }
 
 void Client::execute(const std::string& typed) {
@@ -146,7 +168,7 @@ void Client::execute(const std::string& typed) {
         case Kind::Who: listPresent(); break;
         case Kind::Wait: waitUntil_ = nowMs() + command.waitMs; break;
         case Kind::Help:
-            if (!settings_.scripted) out_ << avatarCommandHelp() << '\n';
+            if (!settings_.scripted) text_ << avatarCommandHelp() << '\n';
             break;
         case Kind::Quit: quit_ = true; break;
         case Kind::Invalid: report("command", cp1251ToUtf8(command.text)); break;
@@ -156,7 +178,7 @@ void Client::execute(const std::string& typed) {
         report("command", "the world refused it", rc);
     }
     session_.connection().flush();
-    out_.flush();
+    flushText();
 }
 
 std::optional<int> Client::whisperTarget(const std::string& target) {
@@ -171,20 +193,24 @@ std::optional<int> Client::whisperTarget(const std::string& target) {
 }
 
 void Client::listPresent() {
-    for (const auto& [session, avatar] : session_.present()) {
-        if (settings_.scripted) {
-            out_ << JsonLine().field("event", "present").field("session", session)
-                        .field("name", avatar.name).field("citizen", avatar.citizen)
-                        .field("x", avatar.x).field("y", avatar.y).field("z", avatar.z).str()
-                 << '\n';
-        } else {
-            out_ << "  #" << session << ' '
-                 << terminalText(avatar.name, settings_.style.encoding, false) << " at "
-                 << avatar.x << ' ' << avatar.y << ' ' << avatar.z << '\n';
+    if (!settings_.scripted) {
+        for (const std::string& line : whoLines(session_.present(), session_.position(),
+                                                settings_.hearingRange, settings_.style.encoding)) {
+            text_ << line << '\n';
         }
+        return;
     }
-    if (!settings_.scripted && session_.present().empty()) {
-        out_ << "  nobody else is here\n";
+    for (const auto& [session, avatar] : session_.present()) {
+        text_ << JsonLine()
+                     .field("event", "present")
+                     .field("session", session)
+                     .field("name", avatar.name)
+                     .field("citizen", avatar.citizen)
+                     .field("x", avatar.x)
+                     .field("y", avatar.y)
+                     .field("z", avatar.z)
+                     .str()
+              << '\n';
     }
 }
 
@@ -195,15 +221,15 @@ void Client::report(const std::string& what, const std::string& utf8Detail, int 
         if (reason != 0) {
             line.field("reason", reason);
         }
-        out_ << line.str() << '\n';
+        text_ << line.str() << '\n';
     } else {
-        out_ << "! " << utf8Detail;
+        text_ << "! " << utf8Detail;
         if (reason != 0) {
-            out_ << " (reason " << reason << ")";
+            text_ << ": reason " << reasonWithWords(reason);
         }
-        out_ << '\n';
+        text_ << '\n';
     }
-    out_.flush();
+    flushText();
 }
 
 }  // namespace

@@ -13,6 +13,11 @@ struct ClientSettings {
     // Scripted: every event is written as one JSON object per line, and input
     // ending (after a last /wait, if any) means quit.
     bool scripted = false;
+    // Line editing and history on the terminal (standard input and output
+    // must be one); otherwise lines are read from `input` as they come.
+    bool lineEditing = false;
+    // The world's hearing range in units, for what /who says of who hears you.
+    int hearingRange = 20000;
     ViewStyle style;
 };
 

@@ -44,7 +44,7 @@ std::optional<AvatarOptions> parseAvatarOptions(const std::vector<std::string>& 
             return parseNumber(value, target, low, high);
         };
     };
-    const std::vector<OptionSpec> specs = {
+    const std::vector<OptionEntry> entries = {
         {"server", true, "[ADDRESS:]PORT, a port from 1 to 65535",
          [&](const std::string& value) {
              const bool ok = parseServer(value, login.address, login.port);
@@ -77,6 +77,8 @@ std::optional<AvatarOptions> parseAvatarOptions(const std::vector<std::string>& 
              login.position = position.value_or(Position{});
              return position.has_value();
          }},
+        {"hearing-range", true, "a number of units from 0 to 2147483647",
+         number(options.client.hearingRange, 0, 2147483647)},
         {"script", false, "no value",
          [&](const std::string&) {
              options.client.scripted = true;
@@ -97,7 +99,7 @@ std::optional<AvatarOptions> parseAvatarOptions(const std::vector<std::string>& 
          number(crowd.citizenBase, 1, 2000000000)},
         {"seed", true, "a number from 0 to 4294967295", number(crowd.seed, 0u, 4294967295u)},
     };
-    const auto request = parseCommandLine(args, specs, error);
+    const auto request = parseCommandLine(args, entries, error);
     if (!request) {
         return std::nullopt;
     }
@@ -109,6 +111,7 @@ std::optional<AvatarOptions> parseAvatarOptions(const std::vector<std::string>& 
 const char* avatarUsage() {
     return "usage: tintbeacon-avatar [--server [ADDRESS:]PORT] [--name NAME] [--world NAME]\n"
            "                         [--at \"142N 71E\"] [--citizen N --password P] [--script]\n"
+           "                         [--hearing-range UNITS]\n"
            "       tintbeacon-avatar --help | --version\n"
            "       tintbeacon-avatar --crowd N [--server [ADDRESS:]PORT] [--world NAME]\n"
            "                         [--rate LINES_PER_S] [--moves MOVES_PER_S] [--seconds S]\n"
@@ -117,6 +120,9 @@ const char* avatarUsage() {
            "typed are said, /help lists the commands. --script writes every event as one JSON\n"
            "object per line. --crowd runs N simulated avatars and reports what came back.\n"
            "Options take their value as --option VALUE or --option=VALUE, in any order.\n"
+           "/who tells who hears you directly (within the world's --hearing-range on every\n"
+           "axis) and who only through the bot.\n"
            "Defaults: --server 127.0.0.1:6670 --name Guest --world welcome --at \"0N 0W\"\n"
+           "          --hearing-range 20000\n"
            "          --rate 5 --moves 1 --seconds 10 --commanders 0 --citizen-base 100\n";
 }

@@ -10,7 +10,7 @@
 #include "avatar/crowd.h"
 
 struct AvatarOptions {
-    bool crowd = false;   // run a simulated crowd instead of one avatar
+    bool crowd = false;    // run a simulated crowd instead of one avatar
     bool help = false;     // --help: print the usage, run nothing
     bool version = false;  // --version: print the version, run nothing
     ClientSettings client;

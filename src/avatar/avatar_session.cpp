@@ -36,7 +36,11 @@ int AvatarSession::moveTo(const Position& position) {
     state.x = position.eastWest;
     state.y = position.altitude;
     state.z = position.northSouth;
-    return connection_.request(state, REQUEST_TIMEOUT_MS);
+    const int rc = connection_.request(state, REQUEST_TIMEOUT_MS);
+    if (rc == SDK_OK) {
+        position_ = position;
+    }
+    return rc;
 }
 
 int AvatarSession::say(const std::string& text) {

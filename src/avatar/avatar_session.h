@@ -35,7 +35,8 @@ public:
     // Connects, logs in, enters the world and takes the position. Returns the
     // first reason code that is not 0.
     int join(const AvatarLogin& login);
-    // Moves to a position (waits for the server's answer).
+    // Moves to a position (waits for the server's answer); position() is the
+    // new one once the server has taken it.
     int moveTo(const Position& position);
     // Posted, not awaited: they leave with the next flush.
     int say(const std::string& text);
@@ -51,6 +52,7 @@ public:
     std::optional<int> sessionNamed(const std::string& name) const;
     const std::map<int, SeenAvatar>& present() const { return present_; }
     int session() const { return session_; }
+    const Position& position() const { return position_; }
     WorldConnection& connection() { return connection_; }
 
 private:
@@ -59,4 +61,5 @@ private:
     WorldConnection connection_;
     std::map<int, SeenAvatar> present_;
     int session_ = 0;
+    Position position_;
 };

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <deque>
 #include <memory>
 #include <ostream>
@@ -47,8 +48,8 @@ Position gridPosition(int cell, int i) {
 
 class Crowd {
 public:
-    Crowd(const CrowdSettings& settings, std::ostream& log)
-        : settings_(settings), log_(log), random_(settings.seed) {}
+    Crowd(const CrowdSettings& settings, std::ostream& log, const std::atomic<bool>* stop)
+        : settings_(settings), log_(log), stop_(stop), random_(settings.seed) {}
     CrowdReport run();
 
 private:
@@ -59,9 +60,11 @@ private:
     void pollAll(int timeoutMs);
     void collect(std::size_t avatar, std::deque<wire::Message>& events);
     void summarise();
+    bool stopAsked() const { return stop_ != nullptr && stop_->load(); }
 
     const CrowdSettings& settings_;
     std::ostream& log_;
+    const std::atomic<bool>* stop_;
     std::mt19937 random_;
     std::vector<std::unique_ptr<AvatarSession>> avatars_;
     std::vector<std::string> names_;
@@ -82,7 +85,7 @@ CrowdReport Crowd::run() {
     double nextLine = 0.0, nextMove = 0.0;
     const double lineGap = settings_.linesPerSecond > 0 ? 1.0 / settings_.linesPerSecond : 1e9;
     const double moveGap = settings_.movesPerSecond > 0 ? 1.0 / settings_.movesPerSecond : 1e9;
-    while (secondsSince(start) < settings_.seconds && !report_.connectionLost) {
+    while (secondsSince(start) < settings_.seconds && !report_.connectionLost && !stopAsked()) {
         const double now = secondsSince(start);
         if (now >= nextLine) {
             sayOne();
@@ -95,8 +98,12 @@ CrowdReport Crowd::run() {
         const double until = std::min({nextLine, nextMove, settings_.seconds}) - secondsSince(start);
         pollAll(std::max(0, static_cast<int>(until * 1000)));
     }
+    // To a tenth of a second, for the report.
+    report_.secondsChatted = std::round(std::min(secondsSince(start), settings_.seconds) * 10) / 10;
+    report_.stopped = stopAsked();
     const auto drainStart = Clock::now();
-    while (secondsSince(drainStart) < settings_.drainSeconds && !report_.connectionLost) {
+    while (secondsSince(drainStart) < settings_.drainSeconds && !report_.connectionLost &&
+           !report_.stopped) {
         pollAll(50);
     }
     summarise();
@@ -104,7 +111,7 @@ CrowdReport Crowd::run() {
 }
 
 void Crowd::joinAll() {
-    for (int i = 0; i < settings_.avatars; ++i) {
+    for (int i = 0; i < settings_.avatars && !stopAsked(); ++i) {
         AvatarLogin login;
         login.address = settings_.address;
         login.port = settings_.port;
@@ -222,15 +229,16 @@ void Crowd::summarise() {
 
 }  // namespace
 
-CrowdReport runCrowd(const CrowdSettings& settings, std::ostream& log) {
-    Crowd crowd(settings, log);
+CrowdReport runCrowd(const CrowdSettings& settings, std::ostream& log,
+                     const std::atomic<bool>* stop) {
+    Crowd crowd(settings, log, stop);
     return crowd.run();
 }
 
 void printCrowdReport(const CrowdReport& report, const CrowdSettings& settings, std::ostream& out) {
     out << "avatars joined: " << report.joined << " of " << settings.avatars << '\n'
         << "lines said: " << report.linesSaid << " (" << report.commandsSaid << " commands) in "
-        << settings.seconds << " s\n"
+        << report.secondsChatted << " s" << (report.stopped ? " (stopped early)" : "") << '\n'
         << "relayed lines received: " << report.relayedReceived << " (per avatar: min "
         << report.relayedMin << ", median " << report.relayedMedian << ", max "
         << report.relayedMax << ")\n"

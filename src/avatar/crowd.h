@@ -6,6 +6,7 @@
 // back: relayed lines per avatar and the time from a said line to its
 // relayed copies.
 
+#include <atomic>
 #include <cstdint>
 #include <iosfwd>
 #include <string>
@@ -40,10 +41,15 @@ struct CrowdReport {
     double latencyMedianMs = 0, latencyP99Ms = 0;
     long long otherConsoleMessages = 0;  // command replies and the like
     bool connectionLost = false;
+    double secondsChatted = 0;  // settings.seconds, or less when stopped early
+    bool stopped = false;       // asked to stop before its time
 };
 
-// Runs the crowd and returns what it measured; progress goes to `log`.
-CrowdReport runCrowd(const CrowdSettings& settings, std::ostream& log);
+// Runs the crowd and returns what it measured; progress goes to `log`. When
+// `stop` is given and becomes true (a signal handler may set it), the crowd
+// stops joining and chatting and reports what it measured so far.
+CrowdReport runCrowd(const CrowdSettings& settings, std::ostream& log,
+                     const std::atomic<bool>* stop = nullptr);
 
 // The report as readable lines.
 void printCrowdReport(const CrowdReport& report, const CrowdSettings& settings, std::ostream& out);

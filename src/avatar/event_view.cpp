@@ -2,6 +2,7 @@
 
 #include "avatar/json_line.h"
 #include "avatar/terminal_text.h"
+#include "sdk/reason_text.h"
 
 using wire::Message;
 using wire::MessageType;
@@ -25,10 +26,10 @@ std::optional<std::string> humanEventLine(const Message& event, const ViewStyle&
             }
             return plain(event.name) + ": " + plain(event.text);
         case MessageType::ConsoleMessage:
-            return terminalText(event.text, style.encoding, style.colored, event.red, event.green,
-                                event.blue);
+            return consoleTerminalText(event.text, style.encoding, style.colored, event.red,
+                                       event.green, event.blue);
         case MessageType::Error:
-            return "! server error " + std::to_string(event.code);
+            return "! server error " + reasonWithWords(event.code);
         default:
             return std::nullopt;
     }

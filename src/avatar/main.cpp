@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <iostream>
 #include <string>
@@ -12,6 +13,24 @@
 #include "cli/command_line.h"
 #include "console/operator_console.h"
 #include "tintbeacon_version.h"
+
+namespace {
+
+std::atomic<bool> crowdStop{false};
+
+void onCrowdSignal(int) { crowdStop = true; }
+
+// SIGINT, SIGTERM and SIGHUP end the crowd's run early, with its report.
+void stopCrowdOnSignals() {
+    struct sigaction action {};
+    action.sa_handler = onCrowdSignal;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        ::sigaction(signal, &action, nullptr);
+    }
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
@@ -31,11 +50,14 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (options->crowd) {
-        const CrowdReport report = runCrowd(options->crowdSettings, std::cerr);
+        stopCrowdOnSignals();
+        const CrowdReport report = runCrowd(options->crowdSettings, std::cerr, &crowdStop);
         printCrowdReport(report, options->crowdSettings, std::cout);
         return report.joined > 0 && !report.connectionLost ? 0 : 1;
     }
     options->client.style.encoding = encoding;
     options->client.style.colored = !options->client.scripted && ::isatty(STDOUT_FILENO) != 0;
+    options->client.lineEditing =
+        !options->client.scripted && ::isatty(STDIN_FILENO) != 0 && ::isatty(STDOUT_FILENO) != 0;
     return runAvatarClient(options->client, STDIN_FILENO, std::cout);
 }

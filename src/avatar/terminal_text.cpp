@@ -20,3 +20,19 @@ std::string terminalText(const std::string& cp1251, TerminalEncoding encoding, b
     return "\x1b[48;2;255;255;255m\x1b[38;2;" + std::to_string(red) + ";" + std::to_string(green) + ";" +
            std::to_string(blue) + "m" + shown + "\x1b[0m";
 }
+
+std::string consoleTerminalText(const std::string& cp1251, TerminalEncoding encoding, bool colored,
+                                int red, int green, int blue) {
+    std::string shown;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = cp1251.find_first_of("\r\n", start);
+        shown +=
+            terminalText(cp1251.substr(start, end - start), encoding, colored, red, green, blue);
+        if (end == std::string::npos) {
+            return shown;
+        }
+        shown += '\n';
+        start = end + (cp1251.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+    }
+}

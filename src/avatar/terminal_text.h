@@ -11,3 +11,9 @@
 // are shown as '?', so a text cannot move the cursor or change the colors.
 std::string terminalText(const std::string& cp1251, TerminalEncoding encoding, bool colored,
                          int red = 0, int green = 0, int blue = 0);
+
+// A console message for the terminal: as terminalText, except that its line
+// breaks (LF, CR LF or a lone CR) are shown as line breaks, each line colored
+// on its own so that no color runs past the end of a line.
+std::string consoleTerminalText(const std::string& cp1251, TerminalEncoding encoding, bool colored,
+                                int red, int green, int blue);

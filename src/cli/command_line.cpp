@@ -9,13 +9,13 @@ namespace {
 // character getopt_long reports) is not mistaken for one of them.
 constexpr int HELP = 'h';
 constexpr int VERSION = 256;
-constexpr int FIRST_SPEC = 257;
+constexpr int FIRST_ENTRY = 257;
 
-std::vector<option> longOptions(const std::vector<OptionSpec>& specs) {
+std::vector<option> longOptions(const std::vector<OptionEntry>& entries) {
     std::vector<option> options;
-    for (std::size_t i = 0; i < specs.size(); ++i) {
-        options.push_back({specs[i].name, specs[i].takesValue ? required_argument : no_argument,
-                           nullptr, FIRST_SPEC + static_cast<int>(i)});
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        options.push_back({entries[i].name, entries[i].takesValue ? required_argument : no_argument,
+                           nullptr, FIRST_ENTRY + static_cast<int>(i)});
     }
     options.push_back({"help", no_argument, nullptr, HELP});
     options.push_back({"version", no_argument, nullptr, VERSION});
@@ -23,9 +23,9 @@ std::vector<option> longOptions(const std::vector<OptionSpec>& specs) {
     return options;
 }
 
-std::string nameOf(int value, const std::vector<OptionSpec>& specs) {
-    if (value >= FIRST_SPEC && value < FIRST_SPEC + static_cast<int>(specs.size())) {
-        return std::string("--") + specs[static_cast<std::size_t>(value - FIRST_SPEC)].name;
+std::string nameOf(int value, const std::vector<OptionEntry>& entries) {
+    if (value >= FIRST_ENTRY && value < FIRST_ENTRY + static_cast<int>(entries.size())) {
+        return std::string("--") + entries[static_cast<std::size_t>(value - FIRST_ENTRY)].name;
     }
     return value == VERSION ? "--version" : "--help";
 }
@@ -33,7 +33,7 @@ std::string nameOf(int value, const std::vector<OptionSpec>& specs) {
 }  // namespace
 
 std::optional<CommandLineRequest> parseCommandLine(const std::vector<std::string>& args,
-                                                   const std::vector<OptionSpec>& specs,
+                                                   const std::vector<OptionEntry>& entries,
                                                    std::string& error) {
     // getopt_long may reorder its argv: give it copies.
     std::vector<std::string> storage;
@@ -46,7 +46,7 @@ std::optional<CommandLineRequest> parseCommandLine(const std::vector<std::string
     }
     argv.push_back(nullptr);
     const int argc = static_cast<int>(storage.size());
-    const std::vector<option> options = longOptions(specs);
+    const std::vector<option> options = longOptions(entries);
 
     bool help = false, version = false;
     std::string fault;
@@ -62,19 +62,19 @@ std::optional<CommandLineRequest> parseCommandLine(const std::vector<std::string
         } else if (!fault.empty()) {
             continue;  // only the first fault is told, but --help may still follow
         } else if (found == ':') {
-            fault = "option " + nameOf(optopt, specs) + " needs a value";
+            fault = "option " + nameOf(optopt, entries) + " needs a value";
         } else if (found == '?' && (optopt == HELP || optopt >= VERSION)) {
-            fault = "option " + nameOf(optopt, specs) + " takes no value";
+            fault = "option " + nameOf(optopt, entries) + " takes no value";
         } else if (found == '?' && optopt != 0) {
             fault = std::string("unknown option -") + static_cast<char>(optopt);
         } else if (found == '?') {
             fault = "unknown option " + last.substr(0, last.find('='));
         } else {
-            const OptionSpec& spec = specs[static_cast<std::size_t>(found - FIRST_SPEC)];
+            const OptionEntry& entry = entries[static_cast<std::size_t>(found - FIRST_ENTRY)];
             const std::string value = optarg != nullptr ? optarg : "";
-            if (!spec.apply(value)) {
-                fault = "bad value for --" + std::string(spec.name) + ": \"" + value +
-                        "\" (expected " + spec.expected + ")";
+            if (!entry.apply(value)) {
+                fault = "bad value for --" + std::string(entry.name) + ": \"" + value +
+                        "\" (expected " + entry.expected + ")";
             }
         }
     }

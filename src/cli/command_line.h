@@ -11,7 +11,7 @@
 
 // One long option. `apply` receives the value (empty for an option that takes
 // none) and returns false when the value is not acceptable.
-struct OptionSpec {
+struct OptionEntry {
     const char* name;  // without the leading "--"
     bool takesValue;
     const char* expected;  // what a value must be, for the error message ("a number from 1 to 9")
@@ -20,7 +20,7 @@ struct OptionSpec {
 
 enum class CommandLineRequest { Run, Help, Version };
 
-// Applies args (argv[1..]) to the specs in their order on the line. --help or
+// Applies args (argv[1..]) to the entries in their order on the line. --help or
 // --version anywhere wins over every other option and over every fault in
 // them. Otherwise Run, or nothing on the first fault with `error` saying what
 // is wrong: an unknown option, a missing value, a value not acceptable, a
@@ -28,7 +28,7 @@ enum class CommandLineRequest { Run, Help, Version };
 //
 // getopt_long keeps its state in globals: not for use from several threads.
 std::optional<CommandLineRequest> parseCommandLine(const std::vector<std::string>& args,
-                                                   const std::vector<OptionSpec>& specs,
+                                                   const std::vector<OptionEntry>& entries,
                                                    std::string& error);
 
 // Exit status for a command line that cannot be used.

@@ -16,8 +16,7 @@ std::optional<long long> parseNumber(const std::string& text, long long low, lon
 
 // Sets `target` to a whole number from low to high.
 template <typename Number>
-std::function<bool(const std::string&)> numberInto(Number& target, long long low,
-                                                   long long high) {
+std::function<bool(const std::string&)> numberInto(Number& target, long long low, long long high) {
     return [&target, low, high](const std::string& text) {
         auto number = parseNumber(text, low, high);
         if (number) {
@@ -57,7 +56,7 @@ bool parseCitizen(const std::string& text, ServerConfig& config) {
 }
 
 // Every option of the server, writing into `config`.
-std::vector<OptionSpec> serverOptions(ServerConfig& config) {
+std::vector<OptionEntry> serverOptions(ServerConfig& config) {
     return {
         {"listen", true, "[ADDRESS:]PORT, a port from 0 to 65535",
          [&config](const std::string& value) { return parseListen(value, config); }},
