@@ -233,6 +233,15 @@ int NetworkBackend::processEvents(int /*argument*/) {
     if (connection_.isOpen()) {
         connection_.flush();
     }
+    if (connection_.isOpen() && connection_.unsentBytes() >= OUTPUT_HIGH_WATER_BYTES) {
+        // Events wait in the socket, unread, until the output drains; none
+        // is lost, and the bot makes no new output meanwhile.
+        connection_.waitWritable(IDLE_WAIT_MS);
+        connection_.flush();
+        if (connection_.isOpen()) {
+            return SDK_OK;
+        }
+    }
     if (connection_.isOpen() && queued_.size() < WorldConnection::MAX_QUEUED_EVENTS) {
         if (queued_.empty() && connection_.events().empty()) {
             connection_.wait(IDLE_WAIT_MS);

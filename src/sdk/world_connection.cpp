@@ -291,3 +291,12 @@ bool WorldConnection::wait(int timeoutMs) {
     int n = ::poll(&waiting, 1, timeoutMs);
     return n >= 0 || errno == EINTR;
 }
+
+bool WorldConnection::waitWritable(int timeoutMs) {
+    if (fd_ < 0) {
+        return false;
+    }
+    pollfd waiting{fd_, POLLOUT, 0};
+    int n = ::poll(&waiting, 1, timeoutMs);
+    return n >= 0 || errno == EINTR;
+}

@@ -62,6 +62,9 @@ class WorldConnection {
     // connection and returns SDK_RC_CONNECTION_LOST.
     int flush();
     bool wantsWrite() const { return !output_.empty() || !console_.targets.empty(); }
+    // Bytes queued and not yet written (the console message being gathered
+    // counted by its receivers).
+    std::size_t unsentBytes() const { return output_.size() + 4 * console_.targets.size(); }
     // Reads and decodes what has arrived without blocking. An ended or broken
     // stream closes the connection and returns its reason code; so does a
     // protocol error (SDK_RC_PROTOCOL_ERROR): a malformed frame, a reply when
@@ -72,6 +75,9 @@ class WorldConnection {
     // Waits up to the timeout until something arrives (or, with output
     // pending, until it can be written). Returns false when the wait failed.
     bool wait(int timeoutMs);
+    // Waits up to the timeout until the socket can take more output, whatever
+    // has arrived meanwhile. Returns false when the wait failed.
+    bool waitWritable(int timeoutMs);
 
     // Messages from the server in arrival order, replies excepted.
     std::deque<wire::Message>& events() { return events_; }
