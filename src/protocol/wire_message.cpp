@@ -345,10 +345,20 @@ FrameReader::Status FrameReader::next(std::string& body) {
 
 namespace wire {
 
+namespace {
+
+// DEL is a control character, and 0x98 is the one byte Windows-1251 leaves
+// unassigned: neither is text, and a terminal or log may act on them.
+bool isNonText(unsigned char byte) {
+    return byte == 0x7F || byte == 0x98;
+}
+
+}  // namespace
+
 bool isCleanText(const std::string& text, bool allowTab) {
     for (char c : text) {
         auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 && !(allowTab && c == '\t')) {
+        if ((byte < 0x20 && !(allowTab && c == '\t')) || isNonText(byte)) {
             return false;
         }
     }
@@ -357,7 +367,8 @@ bool isCleanText(const std::string& text, bool allowTab) {
 
 bool isCleanConsoleText(const std::string& text) {
     for (char c : text) {
-        if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') {
+        auto byte = static_cast<unsigned char>(c);
+        if ((byte < 0x20 && c != '\t' && c != '\n' && c != '\r') || isNonText(byte)) {
             return false;
         }
     }

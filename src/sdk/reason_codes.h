@@ -15,7 +15,7 @@ enum SdkReason : int {
     SDK_RC_PROTOCOL_ERROR = 8,        // a peer sent a message that breaks the wire protocol
     SDK_RC_VERSION_MISMATCH = 9,      // client and server speak different protocol versions
     SDK_RC_TEXT_TOO_LONG = 10,        // a name or text exceeds the protocol's limit
-    SDK_RC_INVALID_TEXT = 11,         // a name or text holds bytes below 0x20, or is empty where not allowed
+    SDK_RC_INVALID_TEXT = 11,         // a name or text holds control bytes (below 0x20, DEL, 0x98), or is empty where not allowed
     SDK_RC_NOT_LOGGED_IN = 12,        // the operation needs a logged-in session
     SDK_RC_ALREADY_LOGGED_IN = 13,    // the instance has logged in already
     SDK_RC_BAD_CREDENTIALS = 14,      // unknown citizen or wrong privilege password
