@@ -80,6 +80,7 @@ TEST_F(WorldServerTest, LoginNeedsTheRightPasswordAndAPlainName) {
         const char* password;
         bool bot;
         int code;
+        bool hearAll = false;
     } cases[] = {
         {"Ann", 0, "", false, SDK_OK},
         {"Ann", 0, "x", false, SDK_RC_BAD_CREDENTIALS},
@@ -91,13 +92,26 @@ TEST_F(WorldServerTest, LoginNeedsTheRightPasswordAndAPlainName) {
         {"Bot", 9, "secret", true, SDK_RC_BAD_CREDENTIALS},
         {"Tab\tName", 0, "", false, SDK_RC_INVALID_TEXT},
         {"Line\nName", 7, "secret", true, SDK_RC_INVALID_TEXT},
+        {"Del\x7FName", 0, "", false, SDK_RC_INVALID_TEXT},
         {"[Fake]", 0, "", false, SDK_RC_INVALID_TEXT},
         {"", 0, "", false, SDK_RC_INVALID_TEXT},
+        // Names that would begin a log line like a whisper or a console message.
+        {"whisper from Alice", 0, "", false, SDK_RC_INVALID_TEXT},
+        {"WhisPer FROM", 7, "secret", false, SDK_RC_INVALID_TEXT},
+        {"global chat", 0, "", false, SDK_RC_INVALID_TEXT},
+        {"GLOBAL CHATTER", 7, "secret", true, SDK_RC_INVALID_TEXT},
+        {"whisperer", 0, "", false, SDK_OK},
+        {"Bob whisper from", 0, "", false, SDK_OK},
+        {"global", 0, "", false, SDK_OK},
+        // Hearing the whole world is for bots only.
+        {"Tourist", 0, "", false, SDK_RC_NOT_ALLOWED, true},
+        {"Cit", 7, "secret", false, SDK_RC_NOT_ALLOWED, true},
+        {"Bot", 7, "secret", true, SDK_OK, true},
     };
     for (const Case& c : cases) {
         TestAvatar avatar;
-        EXPECT_EQ(avatar.join(port_, c.name, c.citizen, c.password, "", c.bot), c.code)
-            << c.name << " " << c.citizen << " " << c.password;
+        EXPECT_EQ(avatar.join(port_, c.name, c.citizen, c.password, "", c.bot, c.hearAll), c.code)
+            << c.name << " " << c.citizen << " " << c.password << " " << c.hearAll;
     }
 }
 

@@ -8,11 +8,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "sdk/reason_codes.h"
@@ -35,6 +37,25 @@ void logLine(const std::string& line) {
 bool within(int a, int b, int range) {
     std::int64_t difference = static_cast<std::int64_t>(a) - b;
     return difference <= range && difference >= -static_cast<std::int64_t>(range);
+}
+
+char asciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Chat log lines begin "whisper from NAME:" for a whisper and "global chat:"
+// for a console message; a name that began the same way (in any letter case)
+// could forge them.
+bool imitatesLogLine(const std::string& name) {
+    constexpr std::string_view prefixes[] = {"whisper from", "global chat"};
+    for (std::string_view prefix : prefixes) {
+        if (name.size() >= prefix.size() &&
+            std::equal(prefix.begin(), prefix.end(), name.begin(),
+                       [](char a, char b) { return a == asciiLower(b); })) {
+            return true;
+        }
+    }
+    return false;
 }
 
 Message avatarArrived(int session, int citizen, const std::string& name, int x, int y, int z) {
@@ -338,24 +359,31 @@ void WorldServer::handleHello(Client& client, const Message& message) {
     reply(client, MessageType::Hello, SDK_OK, wire::PROTOCOL_VERSION);
 }
 
+// Hearing every said line of a world is for bots (a relay must hear all that
+// it relays); an avatar hears what is said within its range.
+int WorldServer::permittedHearing(const Message& login) {
+    return login.hearAll != 0 && login.kind != wire::LoginKind::Bot ? SDK_RC_NOT_ALLOWED : SDK_OK;
+}
+
 int WorldServer::loginCode(const Message& message) const {
     const std::size_t nameLimit =
         wire::MAX_NAME_BYTES - (message.kind == wire::LoginKind::Bot ? 2 : 0);
     if (message.name.empty() || !wire::isCleanText(message.name, false) ||
-        (message.kind == wire::LoginKind::Avatar && message.name[0] == '[')) {
+        (message.kind == wire::LoginKind::Avatar && message.name[0] == '[') ||
+        imitatesLogLine(message.name)) {
         return SDK_RC_INVALID_TEXT;
     }
     if (message.name.size() > nameLimit) {
         return SDK_RC_TEXT_TOO_LONG;
     }
     if (message.kind == wire::LoginKind::Avatar && message.citizen == 0) {
-        return message.password.empty() ? SDK_OK : SDK_RC_BAD_CREDENTIALS;
+        return message.password.empty() ? permittedHearing(message) : SDK_RC_BAD_CREDENTIALS;
     }
     auto citizen = config_.citizens.find(message.citizen);
     if (citizen == config_.citizens.end() || citizen->second != message.password) {
         return SDK_RC_BAD_CREDENTIALS;
     }
-    return SDK_OK;
+    return permittedHearing(message);
 }
 
 void WorldServer::handleLogin(Client& client, const Message& message) {

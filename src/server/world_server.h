@@ -66,6 +66,7 @@ class WorldServer {
     void handleChat(Client& client, const wire::Message& message);
     void handleConsole(Client& client, const wire::Message& message);
     int loginCode(const wire::Message& message) const;
+    static int permittedHearing(const wire::Message& login);
 
     // Queues a message for the client; drops the client when its output
     // would pass the bound.
