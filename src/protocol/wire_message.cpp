@@ -323,9 +323,19 @@ void FrameReader::append(const char* data, std::size_t size) {
     buffer_.append(data, size);
 }
 
+FrameReader::Status FrameReader::needMore() {
+    // A large read leaves its room behind; keep only the partial frame, so
+    // that an idle peer costs no more than its partial frame.
+    if (buffer_.capacity() > FRAME_HEADER_BYTES + MAX_BODY_BYTES) {
+        buffer_ = buffer_.substr(offset_);
+        offset_ = 0;
+    }
+    return Status::NeedMore;
+}
+
 FrameReader::Status FrameReader::next(std::string& body) {
     if (buffered() < FRAME_HEADER_BYTES) {
-        return Status::NeedMore;
+        return needMore();
     }
     const auto* header = reinterpret_cast<const unsigned char*>(buffer_.data() + offset_);
     std::size_t length = (std::size_t{header[0]} << 24) | (std::size_t{header[1]} << 16) |
@@ -334,7 +344,7 @@ FrameReader::Status FrameReader::next(std::string& body) {
         return Status::Malformed;
     }
     if (buffered() < FRAME_HEADER_BYTES + length) {
-        return Status::NeedMore;
+        return needMore();
     }
     body.assign(buffer_, offset_ + FRAME_HEADER_BYTES, length);
     offset_ += FRAME_HEADER_BYTES + length;

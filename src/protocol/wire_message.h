@@ -92,7 +92,8 @@ bool isCleanText(const std::string& text, bool allowTab);
 bool isCleanConsoleText(const std::string& text);
 
 // Cuts frames out of a byte stream. Holds at most one header, one body and the
-// bytes of one read, so a peer cannot make it grow without bound.
+// bytes of one read, so a peer cannot make it grow without bound; once the
+// whole frames are taken out, it keeps no more room than one frame needs.
 class FrameReader {
   public:
     enum class Status { NeedMore, Frame, Malformed };
@@ -105,6 +106,8 @@ class FrameReader {
     std::size_t buffered() const { return buffer_.size() - offset_; }
 
   private:
+    Status needMore();
+
     std::string buffer_;
     std::size_t offset_ = 0;
 };
