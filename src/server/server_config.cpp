@@ -13,6 +13,17 @@ std::optional<long long> parseNumber(const std::string& text, long long low, lon
     return value;
 }
 
+// A decimal number such as "10" or "0.5" within [low, high].
+std::optional<double> parseDecimal(const std::string& text, double low, double high) {
+    double value = 0;
+    auto [end, ec] =
+        std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
+    if (ec != std::errc{} || end != text.data() + text.size() || !(value >= low && value <= high)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
 // "ADDRESS:PORT" or "PORT".
 bool parseListen(const std::string& text, ServerConfig& config) {
     std::string::size_type colon = text.rfind(':');
@@ -68,6 +79,26 @@ bool applyOption(const std::string& option, const std::string& value, ServerConf
         config.maxOutputBytes = static_cast<std::size_t>(number.value_or(0));
         return number.has_value();
     }
+    if (option == "--max-total-output") {
+        auto number = parseNumber(value, 65536, 1LL << 40);
+        config.maxTotalOutputBytes = static_cast<std::size_t>(number.value_or(0));
+        return number.has_value();
+    }
+    if (option == "--login-timeout") {
+        auto number = parseNumber(value, 1, 3600000);
+        config.loginTimeoutMs = static_cast<int>(number.value_or(0));
+        return number.has_value();
+    }
+    if (option == "--chat-rate") {
+        auto number = parseDecimal(value, 0, 1000000);
+        config.chatRate = number.value_or(0);
+        return number.has_value();
+    }
+    if (option == "--chat-burst") {
+        auto number = parseNumber(value, 1, 1000000);
+        config.chatBurst = static_cast<int>(number.value_or(0));
+        return number.has_value();
+    }
     return false;
 }
 
@@ -97,6 +128,11 @@ const char* serverUsage() {
            "[--citizen NUMBER:PASSWORD]...\n"
            "                        [--hearing-range UNITS] [--max-clients N] [--max-output "
            "BYTES]\n"
+           "                        [--max-total-output BYTES] [--login-timeout MS]\n"
+           "                        [--chat-rate LINES_PER_S] [--chat-burst N]\n"
            "defaults: --listen 127.0.0.1:6670 --world welcome --hearing-range 20000 "
-           "--max-clients 4096 --max-output 4194304\n";
+           "--max-clients 4096 --max-output 4194304\n"
+           "          --max-total-output 268435456 --login-timeout 10000 --chat-rate 10 "
+           "--chat-burst 20\n"
+           "--chat-rate 0 switches the chat limit off.\n";
 }
