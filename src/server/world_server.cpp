@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -29,6 +30,8 @@ constexpr std::size_t READ_CHUNK = 64 * 1024;
 constexpr int ACCEPTS_PER_TURN = 64;
 constexpr long long LINGER_MS = 2000;
 constexpr int WRITE_PIECES = 64;  // frames handed to one sendmsg
+// Output that piled up to this much and then went is given back to the system.
+constexpr std::size_t TRIM_AFTER_BYTES = 32 * 1024 * 1024;
 
 bool within(int a, int b, int range) {
     std::int64_t difference = static_cast<std::int64_t>(a) - b;
@@ -180,7 +183,17 @@ bool WorldServer::serveOnce(int timeoutMs) {
         }
     }
     removeClosedClients();
+    releaseFreedMemory();
     return true;
+}
+
+void WorldServer::releaseFreedMemory() {
+    // The allocator keeps what the frames of stuck clients took, as many
+    // small blocks; once most of it is gone, let the system have it back.
+    if (peakHeldOutput_ >= TRIM_AFTER_BYTES && heldOutput_ <= peakHeldOutput_ / 8) {
+        ::malloc_trim(0);
+        peakHeldOutput_ = heldOutput_;
+    }
 }
 
 void WorldServer::acceptClients() {
@@ -648,6 +661,7 @@ void WorldServer::send(Client& client, const std::string& frame) {
     }
     client.output.push(frame);
     heldOutput_ += cost;
+    peakHeldOutput_ = std::max(peakHeldOutput_, heldOutput_);
 }
 
 // Dropping the client furthest behind frees the most memory for one client

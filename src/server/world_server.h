@@ -90,6 +90,7 @@ class WorldServer {
     void closeClient(int fd);
     // Marks the client to be closed at once and gives its output's memory back.
     void drop(Client& client);
+    void releaseFreedMemory();
 
     void handle(Client& client, const wire::Message& message);
     void handleHello(Client& client, const wire::Message& message);
@@ -128,5 +129,6 @@ class WorldServer {
     std::map<int, Client> clients_;  // by socket
     std::map<int, int> sessions_;    // session -> socket
     std::size_t heldOutput_ = 0;     // the sum of the clients' output.heldBytes()
+    std::size_t peakHeldOutput_ = 0;  // the most heldOutput_ since memory was last released
     std::string frame_;              // scratch for encoding
 };
