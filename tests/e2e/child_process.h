@@ -27,6 +27,7 @@ class ChildProcess {
     // its exit status, or -1 when it did not end in time or was not running.
     int stop(int signal, int deadlineMs = 10000);
     bool running() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
 
   private:
     pid_t pid_ = -1;
