@@ -5,13 +5,15 @@
 // saves).
 //
 // The harness plays the world on one end of a socket pair: it answers the
-// handshake, login, entry and placement, then writes the input and closes
-// its sending side. The bot runs turns until it has lost the connection and
-// delivered every event. Checked beyond the sanitizers:
+// handshake, login, entry and placement, then writes the input. The bot runs
+// turns until it has read and handled all of it (its console messages reach
+// the world), then the world closes its sending side and the bot runs turns
+// until it has handled the loss. Checked beyond the sanitizers:
 // - the bot settles (no endless turns);
 // - after the loss every avatar has left the roster;
 // - no descriptor is left open.
 
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -70,6 +72,14 @@ void drain(int world) {
     char buffer[64 * 1024];
     while (::recv(world, buffer, sizeof buffer, MSG_DONTWAIT) > 0) {
     }
+}
+
+// Bytes the world has sent that the bot has not read yet; the bot's end
+// stays open as long as the backend is connected.
+int unreadBytes(int bot) {
+    int unread = 0;
+    FUZZ_CHECK(::ioctl(bot, FIONREAD, &unread) == 0);
+    return unread;
 }
 
 void installHandlers() {
@@ -142,13 +152,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     int ends[2];
     FUZZ_CHECK(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) == 0);
     const int world = ends[0];
+    const int bot = ends[1];
     {
         NetworkBackend backend;
         sdkUseBackend(&backend);
-        openSession(backend, ends[1], world);
+        openSession(backend, bot, world);
         writeAll(world, std::string(reinterpret_cast<const char*>(data), size));
-        ::shutdown(world, SHUT_WR);
+        // While the world stays, so that the bot's answers and relayed lines
+        // reach it; then the world goes, and the bot handles the loss.
         int turns = 0;
+        while (backend.isConnected() && (backend.queuedEvents() > 0 || unreadBytes(bot) > 0)) {
+            FUZZ_CHECK(++turns <= MAX_TURNS);
+            runMainLoopTurn();
+            drain(world);
+        }
+        ::shutdown(world, SHUT_WR);
         while (backend.isConnected() || backend.queuedEvents() > 0) {
             FUZZ_CHECK(++turns <= MAX_TURNS);
             runMainLoopTurn();
