@@ -38,6 +38,11 @@ for target in "${targets[@]}"; do
   findings="$build/findings/$target"
   log="$build/fuzz-$target.log"
   mkdir -p "$corpus" "$findings"
+  if [ ! -x "$build/fuzz/${target}_fuzz" ]; then
+    printf '%-16s %12s %10s  %s\n' "$target" - - "no program: add it to fuzz/CMakeLists.txt"
+    failed+=("$target")
+    continue
+  fi
   status=0
   nice -n 19 "$build/fuzz/${target}_fuzz" -max_total_time="$seconds" -runs="$runs" \
     -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$findings/" \
@@ -55,6 +60,7 @@ done
 
 if [ ${#failed[@]} -gt 0 ]; then
   for target in "${failed[@]}"; do
+    [ -f "$build/fuzz-$target.log" ] || continue
     echo "== $target"
     grep -E 'ERROR|SUMMARY|Test unit written|^    #[0-9]+ ' "$build/fuzz-$target.log" | head -30
   done
