@@ -142,9 +142,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static std::ostringstream errors;
     [[maybe_unused]] static const bool consoleSet =
         (setConsoleStreams(input, output, errors, TerminalEncoding::Utf8), true);
-    enterCleanWorkDirectory();
     // Counted with the listing's own descriptor open, as at the end.
     const std::size_t descriptorsBefore = openDescriptors();
+    CleanWorkDirectory directory;
     output.str("");
     errors.str("");
     resetBotState();

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <system_error>
 
@@ -15,15 +14,12 @@ std::filesystem::path& workDirectory() {
 
 void removeWorkDirectory() {
     std::error_code ignored;
-    std::filesystem::current_path(workDirectory().parent_path(), ignored);
     std::filesystem::remove_all(workDirectory(), ignored);
 }
 
-}  // namespace
-
-void enterCleanWorkDirectory() {
+// The directory, made and registered for removal on the first call.
+const std::filesystem::path& madeWorkDirectory() {
     std::filesystem::path& path = workDirectory();
-    std::error_code error;
     if (path.empty()) {
         std::string pattern =
             (std::filesystem::temp_directory_path() / "tintbeacon-fuzz-XXXXXX").string();
@@ -32,11 +28,23 @@ void enterCleanWorkDirectory() {
             std::abort();
         }
         path = pattern;
-        std::filesystem::current_path(path);
         std::atexit(removeWorkDirectory);
-        return;
     }
+    return path;
+}
+
+}  // namespace
+
+CleanWorkDirectory::CleanWorkDirectory() : previous_(std::filesystem::current_path()) {
+    const std::filesystem::path& path = madeWorkDirectory();
+    std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(path, error)) {
         std::filesystem::remove_all(entry.path(), error);
     }
+    std::filesystem::current_path(path);
+}
+
+CleanWorkDirectory::~CleanWorkDirectory() {
+    std::error_code ignored;
+    std::filesystem::current_path(previous_, ignored);
 }

@@ -2,7 +2,19 @@
 
 // The working directory of a fuzz target that reads or writes files.
 
-// On the first call, makes a fresh temporary directory, makes it the working
-// directory and arranges its removal at exit; on every call, empties it. Each
-// input so starts with no files, and the run leaves none behind.
-void enterCleanWorkDirectory();
+#include <filesystem>
+
+// While it lives, the working directory is the target's own temporary
+// directory, empty at the start: made on first use and removed at exit. The
+// previous working directory comes back at its end, so that relative paths
+// given to the fuzzer or the replay program keep working between inputs.
+class CleanWorkDirectory {
+  public:
+    CleanWorkDirectory();
+    ~CleanWorkDirectory();
+    CleanWorkDirectory(const CleanWorkDirectory&) = delete;
+    CleanWorkDirectory& operator=(const CleanWorkDirectory&) = delete;
+
+  private:
+    std::filesystem::path previous_;
+};

@@ -25,7 +25,7 @@ namespace {
 bool collectInputs(const std::filesystem::path& path, std::vector<std::filesystem::path>& out) {
     std::error_code error;
     if (std::filesystem::is_regular_file(path, error)) {
-        out.push_back(path);
+        out.push_back(std::filesystem::absolute(path));
         return true;
     }
     if (!std::filesystem::is_directory(path, error)) {
@@ -35,7 +35,7 @@ bool collectInputs(const std::filesystem::path& path, std::vector<std::filesyste
     std::vector<std::filesystem::path> files;
     for (const auto& entry : std::filesystem::directory_iterator(path, error)) {
         if (entry.is_regular_file(error)) {
-            files.push_back(entry.path());
+            files.push_back(std::filesystem::absolute(entry.path()));
         }
     }
     if (error) {

@@ -89,7 +89,7 @@ Tables loadedTables() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    enterCleanWorkDirectory();
+    CleanWorkDirectory directory;
     writeSettingsFile(data, size);
     resetPersonalSettings();
     loadPersonalSettings();
