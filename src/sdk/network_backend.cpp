@@ -87,14 +87,30 @@ int NetworkBackend::createInstance(const std::string& address, int port, int /*r
     }
     int rc = connection_.open(address, port, CONNECT_TIMEOUT_MS);
     if (rc == SDK_OK) {
-        created_ = true;
-        address_ = address;
-        port_ = port;
-        login_.reset();
-        world_.clear();
-        state_.reset();
+        beginInstance(address, port);
     }
     return rc;
+}
+
+int NetworkBackend::createInstanceOn(int fd) {
+    if (!initialised_) {
+        ::close(fd);
+        return SDK_RC_NOT_INITIALISED;
+    }
+    int rc = connection_.adopt(fd, CONNECT_TIMEOUT_MS);
+    if (rc == SDK_OK) {
+        beginInstance("", 0);
+    }
+    return rc;
+}
+
+void NetworkBackend::beginInstance(const std::string& address, int port) {
+    created_ = true;
+    address_ = address;
+    port_ = port;
+    login_.reset();
+    world_.clear();
+    state_.reset();
 }
 
 int NetworkBackend::login() {

@@ -51,6 +51,13 @@ class NetworkBackend : public SdkBackend {
 
     int initialise(int build) override;
     int createInstance(const std::string& address, int port, int reserved) override;
+    // As createInstance, on a socket already connected to a world (a test's
+    // end of a socket pair); the descriptor is the backend's from then on.
+    // With no address to go back to, a lost connection is retried in vain.
+    int createInstanceOn(int fd);
+    bool isConnected() const { return connection_.isOpen(); }
+    // Events received and not yet delivered to the handlers.
+    std::size_t queuedEvents() const { return queued_.size(); }
     int login() override;
     int enterWorld(const std::string& world) override;
     int commitState() override;
@@ -67,6 +74,7 @@ class NetworkBackend : public SdkBackend {
     int broadcast(const std::string& text) override;
 
   private:
+    void beginInstance(const std::string& address, int port);
     int logInAs(wire::LoginKind kind);
     int sendChat(wire::MessageType type, int session, const std::string& text);
     // Moves what the connection has received into the delivery queue.

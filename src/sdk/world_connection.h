@@ -29,6 +29,11 @@ class WorldConnection {
     // closes whatever was open before. Returns a reason code; on any code
     // but 0 the connection is left closed.
     int open(const std::string& address, int port, int timeoutMs);
+    // Takes a stream socket already connected to a world (one end of a socket
+    // pair, say) and exchanges the version handshake on it as open does;
+    // closes whatever was open before. The descriptor is the connection's from
+    // then on, closed by it on any failure too. Returns a reason code.
+    int adopt(int fd, int timeoutMs);
     // Drops the socket, the output and the queued events.
     void close();
     bool isOpen() const { return fd_ >= 0; }
