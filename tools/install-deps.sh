@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, when missing
 # (as root directly, otherwise through sudo).
 set -euo pipefail
-packages=(g++ cmake make libedit-dev libgtest-dev libgmock-dev libbenchmark-dev)
+packages=(g++ cmake make libedit-dev libgtest-dev libgmock-dev libbenchmark-dev libmicrohttpd-dev)
 missing=()
 for package in "${packages[@]}"; do
   dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")

@@ -27,19 +27,23 @@ std::function<bool(const std::string&)> numberInto(Number& target, long long low
     };
 }
 
-// "ADDRESS:PORT" or "PORT".
-bool parseListen(const std::string& text, ServerConfig& config) {
+// "ADDRESS:PORT" or "PORT" (the address then stays as it is).
+bool parseAddressPort(const std::string& text, std::string& address, int& port) {
     std::string::size_type colon = text.rfind(':');
-    std::string port = colon == std::string::npos ? text : text.substr(colon + 1);
-    auto number = parseNumber(port, 0, 65535);
+    std::string portText = colon == std::string::npos ? text : text.substr(colon + 1);
+    auto number = parseNumber(portText, 0, 65535);
     if (!number) {
         return false;
     }
     if (colon != std::string::npos) {
-        config.address = text.substr(0, colon);
+        address = text.substr(0, colon);
     }
-    config.port = static_cast<int>(*number);
+    port = static_cast<int>(*number);
     return true;
+}
+
+bool parseListen(const std::string& text, ServerConfig& config) {
+    return parseAddressPort(text, config.address, config.port);
 }
 
 // "NUMBER:PASSWORD" with a citizen number of at least 1.
@@ -74,6 +78,11 @@ std::vector<OptionSpec> serverOptions(ServerConfig& config) {
          numberInto(config.maxClients, 1, 1000000)},
         {"max-output", true, "a number of bytes from 65536 to 4294967296",
          numberInto(config.maxOutputBytes, 65536, 1LL << 32)},
+        {"http", true, "[ADDRESS:]PORT for the live map, a port from 0 to 65535",
+         [&config](const std::string& value) {
+             config.http = true;
+             return parseAddressPort(value, config.httpAddress, config.httpPort);
+         }},
     };
 }
 
@@ -107,5 +116,7 @@ const char* serverUsage() {
            "       tintbeacon-world --help | --version\n"
            "Options take their value as --option VALUE or --option=VALUE, in any order.\n"
            "defaults: --listen 127.0.0.1:6670 --world welcome --hearing-range 20000 "
-           "--max-clients 4096 --max-output 4194304\n";
+           "--max-clients 4096 --max-output 4194304\n"
+           "--http serves the live map (off by default; address 127.0.0.1 when only a port is "
+           "given)\n";
 }

@@ -19,6 +19,10 @@ struct ServerConfig {
     int hearingRange = 20000;             // on each axis, inclusive
     std::size_t maxClients = 4096;
     std::size_t maxOutputBytes = 4 * 1024 * 1024;  // per client, then it is dropped
+    // The live map's HTTP address (--http), off unless given.
+    bool http = false;
+    std::string httpAddress = "127.0.0.1";
+    int httpPort = 0;
 };
 
 // Parses the options (argv[1..]); on a fault, std::nullopt and a message.

@@ -110,6 +110,10 @@ void WorldServer::run() {
         polled.clear();
         polled.push_back({wakeRead_, POLLIN, 0});
         polled.push_back({listenFd_, POLLIN, 0});
+        if (guest_ != nullptr) {
+            polled.push_back({guest_->fd(), POLLIN, 0});
+        }
+        const std::size_t firstClient = polled.size();
         bool lingering = false;
         for (auto& [fd, client] : clients_) {
             short events = !client.closing || client.lingerUntilMs != 0 ? POLLIN : 0;
@@ -119,8 +123,13 @@ void WorldServer::run() {
             lingering = lingering || client.lingerUntilMs != 0;
             polled.push_back({fd, events, 0});
         }
-        if (::poll(polled.data(), polled.size(), lingering ? LINGER_CHECK_MS : -1) < 0 &&
-            errno != EINTR) {
+        int timeout = lingering ? LINGER_CHECK_MS : -1;
+        if (guest_ != nullptr) {
+            const int guestTimeout = guest_->timeoutMs();
+            timeout = timeout < 0 || (guestTimeout >= 0 && guestTimeout < timeout) ? guestTimeout
+                                                                                   : timeout;
+        }
+        if (::poll(polled.data(), polled.size(), timeout) < 0 && errno != EINTR) {
             logLine(std::string("poll: ") + std::strerror(errno));
             return;
         }
@@ -132,7 +141,7 @@ void WorldServer::run() {
         if (polled[1].revents != 0) {
             acceptClients();
         }
-        for (std::size_t i = 2; i < polled.size(); ++i) {
+        for (std::size_t i = firstClient; i < polled.size(); ++i) {
             auto found = clients_.find(polled[i].fd);
             if (found == clients_.end() || polled[i].revents == 0) {
                 continue;
@@ -151,6 +160,9 @@ void WorldServer::run() {
             }
         }
         removeClosedClients();
+        if (guest_ != nullptr) {
+            guest_->turn();
+        }
     }
 }
 
@@ -397,6 +409,10 @@ void WorldServer::handleEnter(Client& client, const Message& message) {
              avatarArrived(other.session, other.citizen, other.name, other.x, other.y, other.z));
         send(other, avatarArrived(client.session, client.citizen, client.name, 0, 0, 0));
     }
+    if (observer_ != nullptr) {
+        observer_->arrived({client.session, client.citizen, client.bot, client.name, client.world,
+                            client.x, client.y, client.z});
+    }
 }
 
 void WorldServer::handleState(Client& client, const Message& message) {
@@ -418,6 +434,9 @@ void WorldServer::handleState(Client& client, const Message& message) {
         if (&other != &client && other.world == client.world && !other.dropped) {
             send(other, moved);
         }
+    }
+    if (observer_ != nullptr) {
+        observer_->moved(client.session, client.x, client.y, client.z);
     }
 }
 
@@ -462,6 +481,9 @@ void WorldServer::handleChat(Client& client, const Message& message) {
             send(other, chat);
         }
     }
+    if (observer_ != nullptr && chat.chatType == 0) {
+        observer_->said(client.session, chat.text);
+    }
 }
 
 void WorldServer::handleConsole(Client& client, const Message& message) {
@@ -485,11 +507,19 @@ void WorldServer::handleConsole(Client& client, const Message& message) {
     console.text = message.text;
     // Sessions that have left meanwhile are passed over: the sender could not
     // have known, and nothing is lost that anyone could still receive.
+    std::vector<int> reached;
     for (std::int32_t session : message.targets) {
         Client* target = inWorld(session, client.world);
         if (target != nullptr && target != &client) {
             send(*target, console);
+            if (observer_ != nullptr) {
+                reached.push_back(session);
+            }
         }
+    }
+    if (observer_ != nullptr && !reached.empty()) {
+        observer_->consoleSent(client.session, message.red, message.green, message.blue,
+                               message.text, reached);
     }
 }
 
@@ -543,6 +573,9 @@ void WorldServer::leaveWorld(Client& client) {
         if (&other != &client && other.world == world) {
             send(other, left);
         }
+    }
+    if (observer_ != nullptr) {
+        observer_->left(client.session);
     }
 }
 

@@ -11,6 +11,7 @@
 
 #include "protocol/wire_message.h"
 #include "server/server_config.h"
+#include "server/world_observer.h"
 
 class WorldServer {
   public:
@@ -27,6 +28,10 @@ class WorldServer {
     void run();
     // Makes run return soon. Safe from a signal handler or another thread.
     void stop();
+    // An onlooker told of presence, said lines and console messages, and a
+    // service that shares the loop; either may be null. Both must outlive run.
+    void setObserver(WorldObserver* observer) { observer_ = observer; }
+    void setGuest(LoopGuest* guest) { guest_ = guest; }
 
   private:
     struct Client {
@@ -88,4 +93,6 @@ class WorldServer {
     int nextSession_ = 1;
     std::map<int, Client> clients_;  // by socket
     std::map<int, int> sessions_;    // session -> socket
+    WorldObserver* observer_ = nullptr;
+    LoopGuest* guest_ = nullptr;
 };
