@@ -36,12 +36,12 @@ class WorldObserver {
 
 // A service with its own descriptor that shares the server's loop: the loop
 // watches fd() for reading, waits at most timeoutMs() (-1: no limit), and
-// calls turn() after every pass, ready or not, so that work queued during
-// the pass goes out in the same pass.
+// calls turn() after every pass, telling whether fd() was ready, so that
+// work queued during the pass goes out in the same pass.
 class LoopGuest {
   public:
     virtual ~LoopGuest() = default;
     virtual int fd() const = 0;
     virtual int timeoutMs() = 0;
-    virtual void turn() = 0;
+    virtual void turn(bool ready) = 0;
 };

@@ -111,7 +111,7 @@ void WorldServer::run() {
         polled.push_back({wakeRead_, POLLIN, 0});
         polled.push_back({listenFd_, POLLIN, 0});
         if (guest_ != nullptr) {
-            polled.push_back({guest_->fd(), POLLIN, 0});
+            polled.push_back({guest_->fd(), POLLIN, 0});  // polled[2]
         }
         const std::size_t firstClient = polled.size();
         bool lingering = false;
@@ -161,7 +161,7 @@ void WorldServer::run() {
         }
         removeClosedClients();
         if (guest_ != nullptr) {
-            guest_->turn();
+            guest_->turn(polled[2].revents != 0);
         }
     }
 }

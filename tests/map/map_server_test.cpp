@@ -71,7 +71,7 @@ bool runUntil(MapServer& server, const std::function<bool()>& done, int deadline
         pollfd watched{server.fd(), POLLIN, 0};
         int timeout = server.timeoutMs();
         ::poll(&watched, 1, timeout < 0 || timeout > 10 ? 10 : timeout);
-        server.turn();
+        server.turn(watched.revents != 0);
     }
     return true;
 }

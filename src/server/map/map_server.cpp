@@ -34,6 +34,7 @@ struct MapStreams {
     MHD_Response* page = nullptr;
     std::set<StreamRequest*> open;
     bool shuttingDown = false;
+    bool resumed = false;  // a stream was resumed: the library must run this turn
 };
 
 namespace {
@@ -59,6 +60,7 @@ void wake(StreamRequest& request) {
     }
     if (request.suspended) {
         request.suspended = false;
+        request.owner->resumed = true;
         MHD_resume_connection(request.connection);
     }
 }
@@ -218,18 +220,27 @@ bool MapServer::start(const std::string& address, int port, std::string& error) 
 }
 
 int MapServer::timeoutMs() {
-    long long wait = nextHeartbeatMs_ - nowMs();
+    const long long now = nowMs();
+    long long wait = nextHeartbeatMs_ - now;
     MHD_UNSIGNED_LONG_LONG library = 0;
+    libraryDueMs_ = now + wait;
     if (MHD_get_timeout(daemon_, &library) == MHD_YES && static_cast<long long>(library) < wait) {
         wait = static_cast<long long>(library);
+        libraryDueMs_ = now + wait;
     }
     return wait < 0 ? 0 : static_cast<int>(wait);
 }
 
-void MapServer::turn() {
-    if (nowMs() >= nextHeartbeatMs_) {
+void MapServer::turn(bool ready) {
+    const long long now = nowMs();
+    if (now >= nextHeartbeatMs_) {
         map_.heartbeat();
-        nextHeartbeatMs_ = nowMs() + MAP_HEARTBEAT_MS;
+        nextHeartbeatMs_ = now + MAP_HEARTBEAT_MS;
     }
-    MHD_run(daemon_);
+    // A busy world turns often; the library runs only when it has something
+    // to do: its descriptor is ready, a stream has news, or its time is due.
+    if (ready || streams_->resumed || now >= libraryDueMs_) {
+        streams_->resumed = false;
+        MHD_run(daemon_);
+    }
 }

@@ -39,7 +39,7 @@ class MapServer : public LoopGuest {
 
     int fd() const override { return epollFd_; }
     int timeoutMs() override;
-    void turn() override;
+    void turn(bool ready) override;
 
   private:
     LiveMap map_;
@@ -48,4 +48,5 @@ class MapServer : public LoopGuest {
     int epollFd_ = -1;
     int port_ = 0;
     long long nextHeartbeatMs_ = 0;
+    long long libraryDueMs_ = 0;  // when the library asked to run at the latest
 };
