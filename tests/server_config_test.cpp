@@ -106,3 +106,41 @@ TEST(ServerConfig, ValuesAfterAnEqualsSignAndHelpOrVersionAnywhere) {
     EXPECT_FALSE(parseServerOptions({"--max-clients=x"}, error, request).has_value());
     EXPECT_EQ(error, "bad value for --max-clients: \"x\" (expected a number from 1 to 1000000)");
 }
+
+TEST(ServerConfig, TheLiveMapIsOffUnlessAskedForAndOnLoopbackByDefault) {
+    std::string error;
+    auto plain = parseServerOptions({"--listen", "0"}, error);
+    ASSERT_TRUE(plain.has_value()) << error;
+    EXPECT_FALSE(plain->http);
+
+    struct Case {
+        std::vector<std::string> args;
+        std::string address;
+        int port;
+    };
+    const std::vector<Case> accepted = {
+        {{"--http", "8080"}, "127.0.0.1", 8080},
+        {{"--http", "0"}, "127.0.0.1", 0},
+        {{"--http=0.0.0.0:65535"}, "0.0.0.0", 65535},
+        {{"--http", "127.0.0.2:0", "--listen", "10.0.0.1:7"}, "127.0.0.2", 0},
+    };
+    for (const Case& c : accepted) {
+        auto config = parseServerOptions(c.args, error);
+        ASSERT_TRUE(config.has_value()) << c.args[0] << ": " << error;
+        EXPECT_TRUE(config->http);
+        EXPECT_EQ(config->httpAddress, c.address);
+        EXPECT_EQ(config->httpPort, c.port);
+    }
+    // The map's address leaves the world's own alone.
+    EXPECT_EQ(parseServerOptions({"--http", "127.0.0.9:1"}, error)->address, "127.0.0.1");
+
+    const std::vector<std::vector<std::string>> refused = {
+        {"--http"}, {"--http", ""}, {"--http", "65536"}, {"--http", "127.0.0.1:"},
+        {"--http", "-1"}, {"--http", "port"}, {"--http", "1:2:x"},
+    };
+    for (const auto& args : refused) {
+        error.clear();
+        EXPECT_FALSE(parseServerOptions(args, error).has_value()) << args.back();
+        EXPECT_NE(error.find("http"), std::string::npos) << error;
+    }
+}

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The local demo: builds the three programs, starts a world on 127.0.0.1:6670
-# (TINTBEACON_DEMO_PORT sets another port), a small simulated crowd and the
+# (TINTBEACON_DEMO_PORT sets another port) with its live map on a free port
+# (TINTBEACON_DEMO_MAP_PORT sets one), a small simulated crowd and the
 # bot in ./demo (its configuration written beforehand, so nothing is asked),
 # and shows the bot's console. Citizen 2 is kept free for the person who joins.
 # Ctrl-C stops everything; chat.txt, the users' settings, the logs and the
@@ -8,6 +9,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 port="${TINTBEACON_DEMO_PORT:-6670}"
+map_port="${TINTBEACON_DEMO_MAP_PORT:-0}"  # the live map's port; 0 picks a free one
 build="$root/build"
 guest_citizen=2
 guest_password=join
@@ -62,12 +64,12 @@ for c in $(seq 100 104); do citizens+=(--citizen "$c:crowd"); done
 # Fresh files for the ready line and the report: nothing of an earlier run
 # can be read as this one's.
 rm -f world.ready crowd-report.txt
-setsid "$build/tintbeacon-world" --listen "127.0.0.1:$port" "${citizens[@]}" \
-  >world.ready 2>world.log &
+setsid "$build/tintbeacon-world" --listen "127.0.0.1:$port" --http "127.0.0.1:$map_port" \
+  "${citizens[@]}" >world.ready 2>world.log &
 world_pid=$!
 ready=""
 for _ in $(seq 100); do
-  ready="$(grep -m1 '^tintbeacon-world listening on ' world.ready 2>/dev/null || true)"
+  ready="$(grep -m1 '^tintbeacon-world map on ' world.ready 2>/dev/null || true)"
   [ -n "$ready" ] && break
   kill -0 "$world_pid" 2>/dev/null || break
   sleep 0.1
@@ -80,6 +82,8 @@ if [ -z "$ready" ] || ! kill -0 "$world_pid" 2>/dev/null; then
   exit 1
 fi
 
+map_url="${ready#tintbeacon-world map on }"
+
 setsid "$build/tintbeacon-avatar" --crowd 24 --server "$port" --rate 1 --moves 0.5 \
   --seconds 86400 --commanders 5 --citizen-base 100 --password crowd \
   >crowd-report.txt 2>crowd.log &
@@ -91,6 +95,8 @@ Join it yourself from another terminal, as citizen $guest_citizen (kept free for
 commands !help, !color and !global answer citizens only):
 
     $build/tintbeacon-avatar --server $port --citizen $guest_citizen --password $guest_password --name You --at "60N 60W"
+
+Watch the relay on the live map in a browser: $map_url
 
 Lines you type are said; /help lists the client's commands, /who who hears you.
 Try "!help", then "!color DeepPink": avatars more than 20000 units (20 in the

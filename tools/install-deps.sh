@@ -1,14 +1,20 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing
 # (as root directly, otherwise through sudo).
-#   tools/install-deps.sh [--fuzz]
+#   tools/install-deps.sh [--fuzz] [--browser]
 # --fuzz adds clang and its runtime libraries (libFuzzer, the sanitizers),
 # which only tools/fuzz.sh needs.
+# --browser adds what the live map's browser test needs: Debian's chromium,
+# and Node.js with npm unless a node is already installed.
 set -euo pipefail
-packages=(g++ cmake make libreadline-dev libgtest-dev libgmock-dev libbenchmark-dev)
+packages=(g++ cmake make libreadline-dev libgtest-dev libgmock-dev libbenchmark-dev libmicrohttpd-dev)
 for option in "$@"; do
   case "$option" in
     --fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    --browser)
+      packages+=(chromium)
+      command -v node >/dev/null 2>&1 && command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
+      ;;
     *) echo "install-deps.sh: unknown option $option" >&2; exit 2 ;;
   esac
 done

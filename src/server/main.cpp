@@ -3,10 +3,12 @@
 #include <sys/resource.h>
 
 #include <csignal>
+#include <memory>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "server/map/map_server.h"
 #include "server/server_config.h"
 #include "server/server_log.h"
 #include "server/world_server.h"
@@ -57,11 +59,28 @@ int main(int argc, char** argv) {
         logLine(error);
         return 1;
     }
+    // The map is told of the world and shares its loop; its page is read-only.
+    std::unique_ptr<MapServer> map;
+    if (config->http) {
+        map = std::make_unique<MapServer>(
+            std::vector<std::string>(config->worlds.begin(), config->worlds.end()),
+            config->hearingRange);
+        if (!map->start(config->httpAddress, config->httpPort, error)) {
+            logLine(error);
+            return 1;
+        }
+        server.setObserver(&map->observer());
+        server.setGuest(map.get());
+    }
     running = &server;
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
     std::printf("tintbeacon-world listening on %s:%d\n", config->address.c_str(), server.port());
+    if (map) {
+        std::printf("tintbeacon-world map on http://%s:%d/\n", config->httpAddress.c_str(),
+                    map->port());
+    }
     std::fflush(stdout);
     server.run();
     logLine("stopped");

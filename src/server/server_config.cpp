@@ -37,19 +37,23 @@ std::optional<double> parseDecimal(const std::string& text, double low, double h
     return value;
 }
 
-// "ADDRESS:PORT" or "PORT".
-bool parseListen(const std::string& text, ServerConfig& config) {
+// "ADDRESS:PORT" or "PORT" (the address then stays as it is).
+bool parseAddressPort(const std::string& text, std::string& address, int& port) {
     std::string::size_type colon = text.rfind(':');
-    std::string port = colon == std::string::npos ? text : text.substr(colon + 1);
-    auto number = parseNumber(port, 0, 65535);
+    std::string portText = colon == std::string::npos ? text : text.substr(colon + 1);
+    auto number = parseNumber(portText, 0, 65535);
     if (!number) {
         return false;
     }
     if (colon != std::string::npos) {
-        config.address = text.substr(0, colon);
+        address = text.substr(0, colon);
     }
-    config.port = static_cast<int>(*number);
+    port = static_cast<int>(*number);
     return true;
+}
+
+bool parseListen(const std::string& text, ServerConfig& config) {
+    return parseAddressPort(text, config.address, config.port);
 }
 
 // "NUMBER:PASSWORD" with a citizen number of at least 1.
@@ -95,6 +99,11 @@ std::vector<OptionEntry> serverOptions(ServerConfig& config) {
              return number.has_value();
          }},
         {"chat-burst", true, "a number from 1 to 1000000", numberInto(config.chatBurst, 1, 1000000)},
+        {"http", true, "[ADDRESS:]PORT for the live map, a port from 0 to 65535",
+         [&config](const std::string& value) {
+             config.http = true;
+             return parseAddressPort(value, config.httpAddress, config.httpPort);
+         }},
     };
 }
 
@@ -133,5 +142,7 @@ const char* serverUsage() {
            "--max-clients 4096 --max-output 4194304\n"
            "          --max-total-output 268435456 --login-timeout 10000 --chat-rate 10 "
            "--chat-burst 20\n"
-           "--chat-rate 0 switches the chat limit off.\n";
+           "--chat-rate 0 switches the chat limit off.\n"
+           "--http serves the live map (off by default; address 127.0.0.1 when only a port is "
+           "given)\n";
 }

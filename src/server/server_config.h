@@ -29,6 +29,10 @@ struct ServerConfig {
     int chatBurst = 20;
     // Connections, logins, drops and errors go to standard error unless off.
     bool logToStderr = true;
+    // The live map's HTTP address (--http), off unless given.
+    bool http = false;
+    std::string httpAddress = "127.0.0.1";
+    int httpPort = 0;
 };
 
 // Parses the options (argv[1..]); on a fault, std::nullopt and a message.

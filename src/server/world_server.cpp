@@ -136,9 +136,13 @@ void WorldServer::run() {
 
 bool WorldServer::serveOnce(int timeoutMs) {
     std::vector<pollfd> polled;
-    polled.reserve(clients_.size() + 2);
+    polled.reserve(clients_.size() + 3);
     polled.push_back({wakeRead_, POLLIN, 0});
     polled.push_back({listenFd_, POLLIN, 0});
+    // A guest service (the live map) shares the loop through one descriptor;
+    // without one, a descriptor of -1 holds its place and reports nothing.
+    polled.push_back({guest_ != nullptr ? guest_->fd() : -1, POLLIN, 0});
+    constexpr std::size_t FIRST_CLIENT = 3;
     for (auto& [fd, client] : clients_) {
         short events = !client.closing || client.lingerUntilMs != 0 ? POLLIN : 0;
         if (!client.output.empty()) {
@@ -150,6 +154,12 @@ bool WorldServer::serveOnce(int timeoutMs) {
         const long long untilDeadline = std::max(0LL, deadline - clock_());
         if (timeoutMs < 0 || untilDeadline < timeoutMs) {
             timeoutMs = static_cast<int>(std::min<long long>(untilDeadline, 1 << 30));
+        }
+    }
+    if (guest_ != nullptr) {
+        const int guestTimeout = guest_->timeoutMs();
+        if (guestTimeout >= 0 && (timeoutMs < 0 || guestTimeout < timeoutMs)) {
+            timeoutMs = guestTimeout;
         }
     }
     // Polling a descriptor of -1 (no listener, no wake pipe) reports nothing.
@@ -165,7 +175,7 @@ bool WorldServer::serveOnce(int timeoutMs) {
     if (polled[1].revents != 0) {
         acceptClients();
     }
-    for (std::size_t i = 2; i < polled.size(); ++i) {
+    for (std::size_t i = FIRST_CLIENT; i < polled.size(); ++i) {
         auto found = clients_.find(polled[i].fd);
         if (found == clients_.end() || polled[i].revents == 0) {
             continue;
@@ -186,6 +196,9 @@ bool WorldServer::serveOnce(int timeoutMs) {
     }
     removeClosedClients();
     releaseFreedMemory();
+    if (guest_ != nullptr) {
+        guest_->turn(polled[2].revents != 0);
+    }
     return true;
 }
 
@@ -524,6 +537,10 @@ void WorldServer::handleEnter(Client& client, const Message& message) {
              avatarArrived(other.session, other.citizen, other.name, other.x, other.y, other.z));
         send(other, avatarArrived(client.session, client.citizen, client.name, 0, 0, 0));
     }
+    if (observer_ != nullptr) {
+        observer_->arrived({client.session, client.citizen, client.bot, client.name, client.world,
+                            client.x, client.y, client.z});
+    }
 }
 
 void WorldServer::handleState(Client& client, const Message& message) {
@@ -547,6 +564,9 @@ void WorldServer::handleState(Client& client, const Message& message) {
         if (&other != &client && other.world == client.world && !other.dropped) {
             send(other, frame);
         }
+    }
+    if (observer_ != nullptr) {
+        observer_->moved(client.session, client.x, client.y, client.z);
     }
 }
 
@@ -602,6 +622,9 @@ void WorldServer::handleChat(Client& client, const Message& message) {
             send(other, frame);
         }
     }
+    if (observer_ != nullptr && chat.chatType == 0) {
+        observer_->said(client.session, chat.text);
+    }
 }
 
 void WorldServer::handleConsole(Client& client, const Message& message) {
@@ -627,11 +650,19 @@ void WorldServer::handleConsole(Client& client, const Message& message) {
     wire::encodeFrame(console, frame);
     // Sessions that have left meanwhile are passed over: the sender could not
     // have known, and nothing is lost that anyone could still receive.
+    std::vector<int> reached;
     for (std::int32_t session : message.targets) {
         Client* target = inWorld(session, client.world);
         if (target != nullptr && target != &client) {
             send(*target, frame);
+            if (observer_ != nullptr) {
+                reached.push_back(session);
+            }
         }
+    }
+    if (observer_ != nullptr && !reached.empty()) {
+        observer_->consoleSent(client.session, message.red, message.green, message.blue,
+                               message.text, reached);
     }
 }
 
@@ -721,6 +752,9 @@ void WorldServer::leaveWorld(Client& client) {
         if (&other != &client && other.world == world) {
             send(other, frame);
         }
+    }
+    if (observer_ != nullptr) {
+        observer_->left(client.session);
     }
 }
 

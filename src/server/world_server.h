@@ -16,6 +16,7 @@
 #include "server/output_queue.h"
 #include "server/server_config.h"
 #include "server/token_bucket.h"
+#include "server/world_observer.h"
 
 class WorldServer {
   public:
@@ -36,6 +37,10 @@ class WorldServer {
     void run();
     // Makes run return soon. Safe from a signal handler or another thread.
     void stop();
+    // An onlooker told of presence, said lines and console messages, and a
+    // service that shares the loop; either may be null. Both must outlive run.
+    void setObserver(WorldObserver* observer) { observer_ = observer; }
+    void setGuest(LoopGuest* guest) { guest_ = guest; }
 
     // Serves a connected stream socket as if it had just been accepted (the
     // server owns and closes it from now on). Works without start, so that a
@@ -131,4 +136,6 @@ class WorldServer {
     std::size_t heldOutput_ = 0;     // the sum of the clients' output.heldBytes()
     std::size_t peakHeldOutput_ = 0;  // the most heldOutput_ since memory was last released
     std::string frame_;              // scratch for encoding
+    WorldObserver* observer_ = nullptr;
+    LoopGuest* guest_ = nullptr;
 };
