@@ -45,6 +45,8 @@ class RealWorld {
 long long statusKb(pid_t pid, const std::string& field);
 // User and system CPU time of the process so far, in seconds.
 double cpuSeconds(pid_t pid);
+// This process's user and system CPU time so far, in seconds.
+double ownCpuSeconds();
 // The first three fields of /proc/loadavg.
 std::string loadAverage();
 // Takes the hard limit of open files: every avatar is a socket.

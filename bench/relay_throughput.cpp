@@ -12,7 +12,6 @@
 //   (defaults 1000 listeners, 1 speaker, 20 s, 500,1000,2000,3000,4000)
 
 #include <stdlib.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <charconv>
@@ -90,14 +89,6 @@ struct Step {
     double worldCpu = 0, botCpu = 0, ownCpu = 0;  // share of one core over the step
     bool passed() const { return copies == expected && p99 < P99_LIMIT_MS; }
 };
-
-// This process's CPU so far: the listeners' side of the measurement.
-double ownCpuSeconds() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 bool warmUp(AvatarFleet& fleet, CopyCounter& counter, int speakers, long long& nextLine) {
     const std::size_t listeners = fleet.size() - static_cast<std::size_t>(speakers);

@@ -72,6 +72,7 @@ class Probe : public FleetObserver {
 struct Row {
     int avatars = 0;
     double joinSeconds = 0;
+    double joinWorldCpu = 0, joinOwnCpu = 0;  // CPU seconds spent joining
     long long worldRssKb = 0, worldPeakKb = 0, botRssKb = 0, botPeakKb = 0;
     double relayMs = 0, broadcastMs = 0;
 };
@@ -131,8 +132,11 @@ bool measure(int avatars, int rounds, Row& row) {
             Position{50000 + static_cast<int>(i % 100) * 100, 0, static_cast<int>(i / 100) * 100};
     }
     const auto joinStart = Clock::now();
+    const double worldCpu = cpuSeconds(world.worldPid()), ownCpu = ownCpuSeconds();
     fleet.join(listeners);
     row.joinSeconds = std::chrono::duration<double>(Clock::now() - joinStart).count();
+    row.joinWorldCpu = cpuSeconds(world.worldPid()) - worldCpu;
+    row.joinOwnCpu = ownCpuSeconds() - ownCpu;
     for (std::size_t i = 0; i < fleet.size(); ++i) {
         if (!fleet.joined(i)) {
             std::fprintf(stderr, "avatar %zu could not join (reason %d)\n", i, fleet.joinCode(i));
@@ -202,14 +206,15 @@ int main(int argc, char** argv) {
         rows.push_back(row);
     }
     std::printf(
-        "| avatars | join s | world RSS MB (peak) | bot RSS MB (peak) | relay to the last ms | "
-        "broadcast to the last ms | relay / broadcast |\n");
-    std::printf("|---|---|---|---|---|---|---|\n");
+        "| avatars | join s | CPU s joining: world, avatars | world RSS MB (peak) | "
+        "bot RSS MB (peak) | relay to the last ms | broadcast to the last ms | relay / broadcast "
+        "|\n");
+    std::printf("|---|---|---|---|---|---|---|---|\n");
     for (const Row& r : rows) {
-        std::printf("| %d | %.2f | %.1f (%.1f) | %.1f (%.1f) | %.1f | %.1f | %.2f |\n", r.avatars,
-                    r.joinSeconds, r.worldRssKb / 1024.0, r.worldPeakKb / 1024.0,
-                    r.botRssKb / 1024.0, r.botPeakKb / 1024.0, r.relayMs, r.broadcastMs,
-                    r.broadcastMs > 0 ? r.relayMs / r.broadcastMs : 0.0);
+        std::printf("| %d | %.2f | %.1f, %.1f | %.1f (%.1f) | %.1f (%.1f) | %.1f | %.1f | %.2f |\n",
+                    r.avatars, r.joinSeconds, r.joinWorldCpu, r.joinOwnCpu, r.worldRssKb / 1024.0,
+                    r.worldPeakKb / 1024.0, r.botRssKb / 1024.0, r.botPeakKb / 1024.0, r.relayMs,
+                    r.broadcastMs, r.broadcastMs > 0 ? r.relayMs / r.broadcastMs : 0.0);
     }
     std::printf("\nmedians of %d rounds; load average before %s, after %s\n", rounds,
                 loadBefore.c_str(), loadAverage().c_str());
