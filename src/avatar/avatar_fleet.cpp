@@ -341,10 +341,10 @@ int AvatarFleet::moveTo(std::size_t member, const Position& position) {
 }
 
 int AvatarFleet::post(std::size_t index, const Message& message) {
-    Member& member = members_[index];
-    if (member.state != State::Joined) {
+    if (index >= members_.size() || members_[index].state != State::Joined) {
         return SDK_RC_CONNECTION_LOST;
     }
+    Member& member = members_[index];
     if (member.output.size() >= MAX_OUTPUT_BYTES) {
         return SDK_RC_OUTPUT_FULL;
     }

@@ -64,8 +64,8 @@ class AvatarFleet {
     int session(std::size_t member) const { return members_[member].session; }
 
     // Posted, not awaited, and sent at once as far as the socket takes them.
-    // Return a reason code: not joined (SDK_RC_CONNECTION_LOST), a text too
-    // long, or too much output waiting.
+    // Return a reason code: not joined or no such member
+    // (SDK_RC_CONNECTION_LOST), a text too long, or too much output waiting.
     int say(std::size_t member, const std::string& text);
     int broadcast(std::size_t member, const std::string& text);
     // Sends a State; its reply is taken when it comes.
