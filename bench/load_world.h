@@ -23,8 +23,8 @@ class LoadWorld {
     LoadWorld(const LoadWorld&) = delete;
     LoadWorld& operator=(const LoadWorld&) = delete;
 
-    // Starts the world (with the given configuration; its port and the bot's
-    // citizen are set here), the bot, the speaker and the listeners, and
+    // Starts the world (with the given configuration; its port, the bot's
+    // citizen, no chat limit and no log are set here), the bot, the speaker and the listeners, and
     // waits until a line reaches every listener. False with a message on
     // standard error when any of it fails.
     bool start(int listeners, ServerConfig config = ServerConfig{});

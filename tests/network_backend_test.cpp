@@ -1,6 +1,8 @@
 #include "sdk/network_backend.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <memory>
 #include <string>
@@ -183,4 +185,39 @@ TEST_F(NetworkBackendTest, EachReceiverGetsTheColorAndTextInForceWhenItWasSent) 
     };
     EXPECT_EQ(consoleTexts(a), (std::vector<std::string>{"10 one", "20 one", "20 two"}));
     EXPECT_EQ(consoleTexts(b), (std::vector<std::string>{"10 one", "20 two"}));
+}
+
+// A socket someone else connected: the backend takes it only once
+// initialised, and owns it from then on (a refusal closes it too).
+TEST(NetworkBackendOnSocket, TakesAConnectedSocketAndOwnsIt) {
+    for (bool initialised : {false, true}) {
+        int ends[2];
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
+        wire::Message reply;
+        reply.type = wire::MessageType::Reply;
+        reply.request = wire::MessageType::Hello;
+        std::string bytes;
+        wire::encodeFrame(reply, bytes);
+        if (initialised) {
+            ASSERT_EQ(::send(ends[0], bytes.data(), bytes.size(), 0),
+                      static_cast<ssize_t>(bytes.size()));
+        }
+        {
+            NetworkBackend backend;
+            if (initialised) {
+                ASSERT_EQ(backend.initialise(SDK_BUILD), SDK_OK);
+            }
+            EXPECT_EQ(backend.createInstanceOn(ends[1]),
+                      initialised ? SDK_OK : SDK_RC_NOT_INITIALISED);
+            EXPECT_EQ(backend.isConnected(), initialised);
+        }
+        // Gone with the backend at the latest: the world's end reads the end
+        // of the stream (after the handshake, when one was sent).
+        char buffer[64];
+        ssize_t n;
+        while ((n = ::recv(ends[0], buffer, sizeof buffer, 0)) > 0) {
+        }
+        EXPECT_EQ(n, 0) << initialised;
+        ::close(ends[0]);
+    }
 }

@@ -14,14 +14,37 @@ TEST(ServerConfig, DefaultsHostWelcomeOnTheBotsPort) {
     EXPECT_EQ(config->worlds, std::set<std::string>({"welcome"}));
     EXPECT_EQ(config->hearingRange, 20000);
     EXPECT_TRUE(config->citizens.empty());
+    EXPECT_EQ(config->maxTotalOutputBytes, 256u * 1024 * 1024);
+    EXPECT_EQ(config->loginTimeoutMs, 10000);
+    EXPECT_EQ(config->chatRate, 10);
+    EXPECT_EQ(config->chatBurst, 20);
 }
 
 TEST(ServerConfig, OptionsAreReadOrRefused) {
     std::string error;
-    std::optional<ServerConfig> config = parseServerOptions(
-        {"--listen", "127.0.0.2:0", "--world", "a b", "--world", "lobby", "--citizen", "7:p:w",
-         "--hearing-range", "5", "--max-clients", "3", "--max-output", "65536"},
-        error);
+    std::optional<ServerConfig> config = parseServerOptions({"--listen",
+                                                             "127.0.0.2:0",
+                                                             "--world",
+                                                             "a b",
+                                                             "--world",
+                                                             "lobby",
+                                                             "--citizen",
+                                                             "7:p:w",
+                                                             "--hearing-range",
+                                                             "5",
+                                                             "--max-clients",
+                                                             "3",
+                                                             "--max-output",
+                                                             "65536",
+                                                             "--max-total-output",
+                                                             "1048576",
+                                                             "--login-timeout",
+                                                             "250",
+                                                             "--chat-rate",
+                                                             "0.5",
+                                                             "--chat-burst",
+                                                             "4"},
+                                                            error);
     ASSERT_TRUE(config.has_value()) << error;
     EXPECT_EQ(config->address, "127.0.0.2");
     EXPECT_EQ(config->port, 0);
@@ -30,6 +53,12 @@ TEST(ServerConfig, OptionsAreReadOrRefused) {
     EXPECT_EQ(config->hearingRange, 5);
     EXPECT_EQ(config->maxClients, 3u);
     EXPECT_EQ(config->maxOutputBytes, 65536u);
+    EXPECT_EQ(config->maxTotalOutputBytes, 1048576u);
+    EXPECT_EQ(config->loginTimeoutMs, 250);
+    EXPECT_EQ(config->chatRate, 0.5);
+    EXPECT_EQ(config->chatBurst, 4);
+    std::string ignored;
+    EXPECT_EQ(parseServerOptions({"--chat-rate", "0"}, ignored)->chatRate, 0);
 
     const std::vector<std::vector<std::string>> refused = {
         {"--listen"},
@@ -42,6 +71,13 @@ TEST(ServerConfig, OptionsAreReadOrRefused) {
         {"--hearing-range", "-1"},
         {"--max-clients", "0"},
         {"--max-output", "10"},
+        {"--max-total-output", "10"},
+        {"--login-timeout", "0"},
+        {"--chat-rate", "-1"},
+        {"--chat-rate", "fast"},
+        {"--chat-rate", "nan"},
+        {"--chat-rate", "2x"},
+        {"--chat-burst", "0"},
         {"--unknown", "1"},
     };
     for (const auto& args : refused) {

@@ -190,4 +190,12 @@ TEST(WireMessage, CleanTextRefusesControlBytes) {
     EXPECT_FALSE(wire::isCleanText(std::string("a\0b", 3), true));
     EXPECT_TRUE(wire::isCleanConsoleText("\nline\r\n\tend"));
     EXPECT_FALSE(wire::isCleanConsoleText("bell\x07"));
+    // DEL and the byte Windows-1251 leaves unassigned are not text either;
+    // their neighbours are.
+    for (const char* text : {"a\x7F" "b", "a\x98" "b"}) {
+        EXPECT_FALSE(wire::isCleanText(text, true)) << text;
+        EXPECT_FALSE(wire::isCleanConsoleText(text)) << text;
+    }
+    EXPECT_TRUE(wire::isCleanText("~\x80\x97\x99\x9F\xA0", false));
+    EXPECT_TRUE(wire::isCleanConsoleText("~\x80\x97\x99\x9F\xA0"));
 }

@@ -135,6 +135,9 @@ TEST(WorldConnection, AMisbehavingServerIsAReasonCodeNeverAHang) {
         {"a line feed in a chat text",
          frame(replyTo(wire::MessageType::Hello, 0)) + frame(chat("Eve", "hi\nBob: forged")),
          false, SDK_RC_PROTOCOL_ERROR},
+        {"DEL in a name",
+         frame(replyTo(wire::MessageType::Hello, 0)) + frame(chat("Eve\x7f", "hi")), false,
+         SDK_RC_PROTOCOL_ERROR},
         {"a bell in a console text",
          frame(replyTo(wire::MessageType::Hello, 0)) + frame(consoleText("ring\a")), false,
          SDK_RC_PROTOCOL_ERROR},
@@ -202,4 +205,38 @@ TEST(WorldConnection, AReplyWithNoRequestOutstandingClosesTheConnection) {
     }
     EXPECT_EQ(rc, SDK_RC_PROTOCOL_ERROR);
     EXPECT_FALSE(connection.isOpen());
+}
+
+TEST(WorldConnection, AdoptsAConnectedSocketAfterItsHandshake) {
+    struct Case {
+        const char* what;
+        std::string answer;
+        int code;
+    } cases[] = {
+        {"accepted", frame(replyTo(wire::MessageType::Hello, 0)), SDK_OK},
+        {"refused", frame(replyTo(wire::MessageType::Hello, SDK_RC_VERSION_MISMATCH)),
+         SDK_RC_VERSION_MISMATCH},
+        {"silent", "", SDK_RC_TIMEOUT},
+    };
+    for (const Case& c : cases) {
+        int ends[2];
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
+        ASSERT_EQ(::send(ends[0], c.answer.data(), c.answer.size(), 0),
+                  static_cast<ssize_t>(c.answer.size()));
+        WorldConnection connection;
+        EXPECT_EQ(connection.adopt(ends[1], 100), c.code) << c.what;
+        EXPECT_EQ(connection.isOpen(), c.code == SDK_OK) << c.what;
+        connection.close();
+        // The world got the handshake, then the end of the stream: the
+        // connection closed the descriptor it was given, on failure too.
+        wire::Message hello;
+        std::string received;
+        char buffer[64];
+        ssize_t n;
+        while ((n = ::recv(ends[0], buffer, sizeof buffer, 0)) > 0) {
+            received.append(buffer, static_cast<std::size_t>(n));
+        }
+        EXPECT_EQ(received, frame(hello)) << c.what;
+        ::close(ends[0]);
+    }
 }

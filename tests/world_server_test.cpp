@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "sdk/reason_codes.h"
+#include "support/pair_client.h"
 #include "support/test_avatar.h"
 
 using wire::Message;
@@ -16,20 +17,25 @@ using wire::MessageType;
 
 namespace {
 
-// Sends raw bytes on a new connection and returns what the server answers
-// until it closes the connection.
-std::vector<Message> exchangeRaw(int port, const std::string& bytes) {
+// A new connection (reads time out after 10 s, so a test cannot hang on it).
+int connectRaw(int port) {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    timeval patience{10, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    std::vector<Message> answers;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::send(fd, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())) {
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         ::close(fd);
-        return answers;
+        return -1;
     }
+    return fd;
+}
+
+// What the server sends until it closes the connection; closes it then.
+std::vector<Message> readUntilClosed(int fd) {
+    std::vector<Message> answers;
     wire::FrameReader reader;
     char buffer[256];
     ssize_t n;
@@ -44,6 +50,58 @@ std::vector<Message> exchangeRaw(int port, const std::string& bytes) {
     return answers;
 }
 
+// Sends raw bytes on a new connection and returns what the server answers
+// until it closes the connection.
+std::vector<Message> exchangeRaw(int port, const std::string& bytes) {
+    int fd = connectRaw(port);
+    if (fd < 0 || ::send(fd, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())) {
+        ::close(fd);
+        return {};
+    }
+    return readUntilClosed(fd);
+}
+
+// The request answered and the reason code of each reply or refusal.
+std::vector<std::pair<MessageType, int>> answersOf(const std::vector<Message>& messages) {
+    std::vector<std::pair<MessageType, int>> answers;
+    for (const Message& m : messages) {
+        answers.emplace_back(m.request, m.code);
+    }
+    return answers;
+}
+
+std::vector<std::pair<MessageType, int>> errorsOf(const std::vector<Message>& messages) {
+    std::vector<std::pair<MessageType, int>> errors;
+    for (const Message& m : messages) {
+        if (m.type == MessageType::Error) {
+            errors.emplace_back(m.request, m.code);
+        }
+    }
+    return errors;
+}
+
+std::vector<std::string> textsOf(const std::vector<Message>& messages) {
+    std::vector<std::string> texts;
+    for (const Message& m : messages) {
+        texts.push_back(m.text);
+    }
+    return texts;
+}
+
+Message chatMessage(MessageType type, const std::string& text, int session = 0) {
+    Message m;
+    m.type = type;
+    m.text = text;
+    m.session = session;
+    return m;
+}
+
+// The clock of the servers driven turn by turn: it moves only when told.
+long long fakeNow = 0;
+long long fakeClock() {
+    return fakeNow;
+}
+
 }  // namespace
 
 class WorldServerTest : public ::testing::Test {
@@ -54,6 +112,7 @@ class WorldServerTest : public ::testing::Test {
         config.worlds = {"welcome", "other"};
         config.citizens = {{7, "secret"}, {8, "p w\xE9"}};
         config.maxOutputBytes = 65536;
+        config.chatRate = 0;  // the chat limit has tests of its own
         start(config);
     }
     void TearDown() override {
@@ -80,6 +139,7 @@ TEST_F(WorldServerTest, LoginNeedsTheRightPasswordAndAPlainName) {
         const char* password;
         bool bot;
         int code;
+        bool hearAll = false;
     } cases[] = {
         {"Ann", 0, "", false, SDK_OK},
         {"Ann", 0, "x", false, SDK_RC_BAD_CREDENTIALS},
@@ -91,13 +151,26 @@ TEST_F(WorldServerTest, LoginNeedsTheRightPasswordAndAPlainName) {
         {"Bot", 9, "secret", true, SDK_RC_BAD_CREDENTIALS},
         {"Tab\tName", 0, "", false, SDK_RC_INVALID_TEXT},
         {"Line\nName", 7, "secret", true, SDK_RC_INVALID_TEXT},
+        {"Del\x7FName", 0, "", false, SDK_RC_INVALID_TEXT},
         {"[Fake]", 0, "", false, SDK_RC_INVALID_TEXT},
         {"", 0, "", false, SDK_RC_INVALID_TEXT},
+        // Names that would begin a log line like a whisper or a console message.
+        {"whisper from Alice", 0, "", false, SDK_RC_INVALID_TEXT},
+        {"WhisPer FROM", 7, "secret", false, SDK_RC_INVALID_TEXT},
+        {"global chat", 0, "", false, SDK_RC_INVALID_TEXT},
+        {"GLOBAL CHATTER", 7, "secret", true, SDK_RC_INVALID_TEXT},
+        {"whisperer", 0, "", false, SDK_OK},
+        {"Bob whisper from", 0, "", false, SDK_OK},
+        {"global", 0, "", false, SDK_OK},
+        // Hearing the whole world is for bots only.
+        {"Tourist", 0, "", false, SDK_RC_NOT_ALLOWED, true},
+        {"Cit", 7, "secret", false, SDK_RC_NOT_ALLOWED, true},
+        {"Bot", 7, "secret", true, SDK_OK, true},
     };
     for (const Case& c : cases) {
         TestAvatar avatar;
-        EXPECT_EQ(avatar.join(port_, c.name, c.citizen, c.password, "", c.bot), c.code)
-            << c.name << " " << c.citizen << " " << c.password;
+        EXPECT_EQ(avatar.join(port_, c.name, c.citizen, c.password, "", c.bot, c.hearAll), c.code)
+            << c.name << " " << c.citizen << " " << c.password << " " << c.hearAll;
     }
 }
 
@@ -333,4 +406,165 @@ TEST(WorldServerLimits, ConnectionsBeyondTheLimitAreRefused) {
     EXPECT_EQ(third.join(server.port(), "Third"), SDK_OK);
     server.stop();
     thread.join();
+}
+
+TEST(WorldServerLimits, ConnectionsThatDoNotLogInInTimeAreClosed) {
+    ServerConfig config;
+    config.port = 0;
+    config.loginTimeoutMs = 200;
+    WorldServer server(config);
+    std::string error;
+    ASSERT_TRUE(server.start(error)) << error;
+    std::thread thread([&] { server.run(); });
+    TestAvatar early;
+    ASSERT_EQ(early.join(server.port(), "Early"), SDK_OK);
+    Message hello;
+    hello.type = MessageType::Hello;
+    std::string helloOnly;
+    wire::encodeFrame(hello, helloOnly);
+    // A silent connection is told it took too long to greet; one that greeted
+    // but did not log in, that it took too long to log in.
+    EXPECT_EQ(answersOf(exchangeRaw(server.port(), "")),
+              (std::vector<std::pair<MessageType, int>>{{MessageType::Hello, SDK_RC_TIMEOUT}}));
+    EXPECT_EQ(answersOf(exchangeRaw(server.port(), helloOnly)),
+              (std::vector<std::pair<MessageType, int>>{{MessageType::Hello, SDK_OK},
+                                                        {MessageType::Login, SDK_RC_TIMEOUT}}));
+    // A session that logged in has no deadline.
+    EXPECT_EQ(early.moveTo(1, 2, 3), SDK_OK);
+    server.stop();
+    thread.join();
+}
+
+TEST(WorldServerLimits, AFullServerMakesRoomByClosingConnectionsNotLoggedIn) {
+    ServerConfig config;
+    config.port = 0;
+    config.maxClients = 2;
+    WorldServer server(config);
+    std::string error;
+    ASSERT_TRUE(server.start(error)) << error;
+    std::thread thread([&] { server.run(); });
+    int silent[] = {connectRaw(server.port()), connectRaw(server.port())};
+    // Each newcomer takes the place of one silent connection, which is told
+    // the server is full; once every place is a session, newcomers are refused.
+    TestAvatar first, second, third;
+    EXPECT_EQ(first.join(server.port(), "First"), SDK_OK);
+    EXPECT_EQ(second.join(server.port(), "Second"), SDK_OK);
+    EXPECT_EQ(third.join(server.port(), "Third"), SDK_RC_SERVER_FULL);
+    for (int fd : silent) {
+        EXPECT_EQ(
+            answersOf(readUntilClosed(fd)),
+            (std::vector<std::pair<MessageType, int>>{{MessageType::Hello, SDK_RC_SERVER_FULL}}));
+    }
+    EXPECT_EQ(first.moveTo(1, 1, 1), SDK_OK);
+    EXPECT_EQ(second.moveTo(2, 2, 2), SDK_OK);
+    server.stop();
+    thread.join();
+}
+
+TEST(WorldServerTurns, ChatLinesPastTheBurstAreRefusedUntilTheAllowanceRefills) {
+    fakeNow = 1000;
+    ServerConfig config;
+    config.citizens = {{7, "secret"}};
+    config.chatRate = 2;
+    config.chatBurst = 3;
+    config.logToStderr = false;
+    WorldServer server(config, fakeClock);
+    PairClient speaker(server), listener(server), bot(server);
+    ASSERT_EQ(speaker.join("Speaker", 7, "secret"), SDK_OK);
+    ASSERT_EQ(listener.join("Listener"), SDK_OK);
+    ASSERT_EQ(bot.join("Relay", 7, "secret", true), SDK_OK);
+    // Said, whispered and broadcast lines share one allowance.
+    speaker.send(chatMessage(MessageType::Say, "1"));
+    speaker.send(chatMessage(MessageType::Whisper, "2", listener.session()));
+    speaker.send(chatMessage(MessageType::Broadcast, "3"));
+    speaker.send(chatMessage(MessageType::Say, "4"));
+    speaker.send(chatMessage(MessageType::Whisper, "5", listener.session()));
+    serveTurns(server);
+    fakeNow += 499;  // just short of one more line at 2 a second
+    speaker.send(chatMessage(MessageType::Say, "6"));
+    serveTurns(server);
+    fakeNow += 1;
+    speaker.send(chatMessage(MessageType::Say, "7"));
+    serveTurns(server);
+    EXPECT_EQ(errorsOf(speaker.received()),
+              (std::vector<std::pair<MessageType, int>>{{MessageType::Say, SDK_RC_RATE_LIMITED},
+                                                        {MessageType::Whisper, SDK_RC_RATE_LIMITED},
+                                                        {MessageType::Say, SDK_RC_RATE_LIMITED}}));
+    EXPECT_EQ(textsOf(listener.receivedOfType(MessageType::Chat)),
+              (std::vector<std::string>{"1", "2", "3", "7"}));
+    // Console messages (the bot's relay) have no such limit.
+    Message console;
+    console.type = MessageType::Console;
+    console.text = "relayed";
+    console.targets = {listener.session()};
+    for (int i = 0; i < 30; ++i) {
+        bot.send(console);
+    }
+    serveTurns(server);
+    EXPECT_EQ(listener.receivedOfType(MessageType::ConsoleMessage).size(), 30u);
+    EXPECT_TRUE(errorsOf(bot.received()).empty());
+}
+
+TEST(WorldServerTurns, AChatRateOfZeroSwitchesTheLimitOff) {
+    ServerConfig config;
+    config.chatRate = 0;
+    config.chatBurst = 1;
+    config.logToStderr = false;
+    WorldServer server(config, fakeClock);
+    PairClient speaker(server), listener(server);
+    ASSERT_EQ(speaker.join("Speaker"), SDK_OK);
+    ASSERT_EQ(listener.join("Listener"), SDK_OK);
+    for (int i = 0; i < 100; ++i) {
+        speaker.send(chatMessage(MessageType::Say, "line " + std::to_string(i)));
+    }
+    serveTurns(server);
+    EXPECT_TRUE(errorsOf(speaker.received()).empty());
+    EXPECT_EQ(listener.receivedOfType(MessageType::Chat).size(), 100u);
+}
+
+TEST(WorldServerTurns, AFullWorldDropsTheClientHoldingTheMostOutput) {
+    ServerConfig config;
+    config.maxOutputBytes = 1 << 20;
+    config.maxTotalOutputBytes = 64 * 1024;
+    config.chatRate = 0;
+    config.logToStderr = false;
+    WorldServer server(config, fakeClock);
+    PairClient speaker(server), reader(server, 4096), big(server, 4096);
+    auto small = std::make_unique<PairClient>(server, 4096);
+    for (auto [client, name] : {std::pair{&speaker, "Speaker"}, std::pair{&reader, "Reader"},
+                                std::pair{&big, "Big"}, std::pair{small.get(), "Small"}}) {
+        ASSERT_EQ(client->join(name), SDK_OK) << name;
+    }
+    const std::string line(400, 'x');
+    std::vector<std::string> said;
+    auto turn = [&] {
+        server.serveOnce(0);
+        reader.receive();
+        EXPECT_LE(server.heldOutputBytes(), config.maxTotalOutputBytes);
+    };
+    // Neither Big nor Small reads, but Big fell behind first.
+    for (int i = 0; i < 60; ++i) {
+        speaker.send(chatMessage(MessageType::Whisper, line, big.session()));
+        turn();
+    }
+    for (int i = 0; i < 80; ++i) {
+        said.push_back(line + std::to_string(i));
+        speaker.send(chatMessage(MessageType::Say, said.back()));
+        turn();
+    }
+    std::vector<int> left;
+    for (const Message& m : reader.receivedOfType(MessageType::AvatarLeft)) {
+        left.push_back(m.session);
+    }
+    EXPECT_EQ(left, std::vector<int>{big.session()});
+    EXPECT_EQ(textsOf(reader.receivedOfType(MessageType::Chat)), said);
+    EXPECT_TRUE(big.closed());
+    EXPECT_FALSE(small->closed());
+    EXPECT_GT(server.heldOutputBytes(), 0u);
+    // What a client held is given back when it goes.
+    small.reset();
+    for (int i = 0; i < 4; ++i) {
+        turn();
+    }
+    EXPECT_EQ(server.heldOutputBytes(), 0u);
 }

@@ -1,8 +1,17 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing
 # (as root directly, otherwise through sudo).
+#   tools/install-deps.sh [--fuzz]
+# --fuzz adds clang and its runtime libraries (libFuzzer, the sanitizers),
+# which only tools/fuzz.sh needs.
 set -euo pipefail
 packages=(g++ cmake make libreadline-dev libgtest-dev libgmock-dev libbenchmark-dev)
+for option in "$@"; do
+  case "$option" in
+    --fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    *) echo "install-deps.sh: unknown option $option" >&2; exit 2 ;;
+  esac
+done
 missing=()
 for package in "${packages[@]}"; do
   dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")

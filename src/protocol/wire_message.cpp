@@ -338,9 +338,19 @@ void FrameReader::append(const char* data, std::size_t size) {
     buffer_.append(data, size);
 }
 
+FrameReader::Status FrameReader::needMore() {
+    // A large read leaves its room behind; keep only the partial frame, so
+    // that an idle peer costs no more than its partial frame.
+    if (buffer_.capacity() > FRAME_HEADER_BYTES + MAX_BODY_BYTES) {
+        buffer_ = buffer_.substr(offset_);
+        offset_ = 0;
+    }
+    return Status::NeedMore;
+}
+
 FrameReader::Status FrameReader::next(std::string& body) {
     if (buffered() < FRAME_HEADER_BYTES) {
-        return Status::NeedMore;
+        return needMore();
     }
     const auto* header = reinterpret_cast<const unsigned char*>(buffer_.data() + offset_);
     std::size_t length = (std::size_t{header[0]} << 24) | (std::size_t{header[1]} << 16) |
@@ -349,7 +359,7 @@ FrameReader::Status FrameReader::next(std::string& body) {
         return Status::Malformed;
     }
     if (buffered() < FRAME_HEADER_BYTES + length) {
-        return Status::NeedMore;
+        return needMore();
     }
     body.assign(buffer_, offset_ + FRAME_HEADER_BYTES, length);
     offset_ += FRAME_HEADER_BYTES + length;
@@ -360,10 +370,20 @@ FrameReader::Status FrameReader::next(std::string& body) {
 
 namespace wire {
 
+namespace {
+
+// DEL is a control character, and 0x98 is the one byte Windows-1251 leaves
+// unassigned: neither is text, and a terminal or log may act on them.
+bool isNonText(unsigned char byte) {
+    return byte == 0x7F || byte == 0x98;
+}
+
+}  // namespace
+
 bool isCleanText(const std::string& text, bool allowTab) {
     for (char c : text) {
         auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 && !(allowTab && c == '\t')) {
+        if ((byte < 0x20 && !(allowTab && c == '\t')) || isNonText(byte)) {
             return false;
         }
     }
@@ -372,7 +392,8 @@ bool isCleanText(const std::string& text, bool allowTab) {
 
 bool isCleanConsoleText(const std::string& text) {
     for (char c : text) {
-        if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') {
+        auto byte = static_cast<unsigned char>(c);
+        if ((byte < 0x20 && c != '\t' && c != '\n' && c != '\r') || isNonText(byte)) {
             return false;
         }
     }

@@ -83,15 +83,17 @@ bool encodeFrame(const Message& message, std::string& out);
 // malformed: unknown type, truncated, trailing bytes or a text over its limit.
 std::optional<Message> decodeBody(const std::string& body);
 
-// True when the text holds no byte below 0x20 (TAB allowed when asked): such a
-// text cannot break a line of a log or forge a second one.
+// True when the text holds no byte below 0x20 (TAB allowed when asked), no DEL
+// (0x7F) and no 0x98 (unassigned in Windows-1251): such a text cannot break a
+// line of a log or forge a second one.
 bool isCleanText(const std::string& text, bool allowTab);
-// True when a console text holds no byte below 0x20 but TAB, LF and CR: a
-// console message may span lines, and only bots may send one.
+// True when a console text holds no byte below 0x20 but TAB, LF and CR, and no
+// DEL or 0x98: a console message may span lines, and only bots may send one.
 bool isCleanConsoleText(const std::string& text);
 
 // Cuts frames out of a byte stream. Holds at most one header, one body and the
-// bytes of one read, so a peer cannot make it grow without bound.
+// bytes of one read, so a peer cannot make it grow without bound; once the
+// whole frames are taken out, it keeps no more room than one frame needs.
 class FrameReader {
   public:
     enum class Status { NeedMore, Frame, Malformed };
@@ -104,6 +106,8 @@ class FrameReader {
     std::size_t buffered() const { return buffer_.size() - offset_; }
 
   private:
+    Status needMore();
+
     std::string buffer_;
     std::size_t offset_ = 0;
 };

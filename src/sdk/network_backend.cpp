@@ -87,14 +87,30 @@ int NetworkBackend::createInstance(const std::string& address, int port, int /*r
     }
     int rc = connection_.open(address, port, CONNECT_TIMEOUT_MS);
     if (rc == SDK_OK) {
-        created_ = true;
-        address_ = address;
-        port_ = port;
-        login_.reset();
-        world_.clear();
-        state_.reset();
+        beginInstance(address, port);
     }
     return rc;
+}
+
+int NetworkBackend::createInstanceOn(int fd) {
+    if (!initialised_) {
+        ::close(fd);
+        return SDK_RC_NOT_INITIALISED;
+    }
+    int rc = connection_.adopt(fd, CONNECT_TIMEOUT_MS);
+    if (rc == SDK_OK) {
+        beginInstance("", 0);
+    }
+    return rc;
+}
+
+void NetworkBackend::beginInstance(const std::string& address, int port) {
+    created_ = true;
+    address_ = address;
+    port_ = port;
+    login_.reset();
+    world_.clear();
+    state_.reset();
 }
 
 int NetworkBackend::login() {
@@ -232,6 +248,15 @@ int NetworkBackend::processEvents(int /*argument*/) {
     forgetDeliveredEvents();
     if (connection_.isOpen()) {
         connection_.flush();
+    }
+    if (connection_.isOpen() && connection_.unsentBytes() >= OUTPUT_HIGH_WATER_BYTES) {
+        // Events wait in the socket, unread, until the output drains; none
+        // is lost, and the bot makes no new output meanwhile.
+        connection_.waitWritable(IDLE_WAIT_MS);
+        connection_.flush();
+        if (connection_.isOpen()) {
+            return SDK_OK;
+        }
     }
     if (connection_.isOpen() && queued_.size() < WorldConnection::MAX_QUEUED_EVENTS) {
         if (queued_.empty() && connection_.events().empty()) {

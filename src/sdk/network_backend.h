@@ -8,7 +8,10 @@
 // reports it on standard error, sends departures for every avatar it had
 // reported, and reconnects by itself with capped, jittered backoff: it logs in
 // with the attributes last used, enters the same world, takes the same
-// position, and the server's arrivals bring the roster back.
+// position, and the server's arrivals bring the roster back. When the world
+// does not read as fast as the bot writes, SdkProcessEvents holds back (it
+// takes in no new event until the output drains) rather than let the sends
+// fail.
 
 #include <cstdint>
 #include <deque>
@@ -29,6 +32,12 @@ class NetworkBackend : public SdkBackend {
     static constexpr int REQUEST_TIMEOUT_MS = 5000;
     // Longest wait of one SdkProcessEvents call when nothing is queued.
     static constexpr int IDLE_WAIT_MS = 200;
+    // Unsent output past which processEvents takes in nothing new and only
+    // waits for the world to read: the back-pressure of a world that cannot
+    // keep up reaches it through TCP, and the output bound (where sends start
+    // to fail) stays out of reach. A relayed line to 10 000 receivers queues
+    // about 40 KB.
+    static constexpr std::size_t OUTPUT_HIGH_WATER_BYTES = 1024 * 1024;
     static constexpr int FIRST_RETRY_MS = 100;
     static constexpr int MAX_RETRY_MS = 2000;
     // A connection must stay up this long before a loss starts the retry
@@ -42,6 +51,13 @@ class NetworkBackend : public SdkBackend {
 
     int initialise(int build) override;
     int createInstance(const std::string& address, int port, int reserved) override;
+    // As createInstance, on a socket already connected to a world (a test's
+    // end of a socket pair); the descriptor is the backend's from then on.
+    // With no address to go back to, a lost connection is retried in vain.
+    int createInstanceOn(int fd);
+    bool isConnected() const { return connection_.isOpen(); }
+    // Events received and not yet delivered to the handlers.
+    std::size_t queuedEvents() const { return queued_.size(); }
     int login() override;
     int enterWorld(const std::string& world) override;
     int commitState() override;
@@ -58,6 +74,7 @@ class NetworkBackend : public SdkBackend {
     int broadcast(const std::string& text) override;
 
   private:
+    void beginInstance(const std::string& address, int port);
     int logInAs(wire::LoginKind kind);
     int sendChat(wire::MessageType type, int session, const std::string& text);
     // Moves what the connection has received into the delivery queue.

@@ -15,7 +15,7 @@ enum SdkReason : int {
     SDK_RC_PROTOCOL_ERROR = 8,        // a peer sent a message that breaks the wire protocol
     SDK_RC_VERSION_MISMATCH = 9,      // client and server speak different protocol versions
     SDK_RC_TEXT_TOO_LONG = 10,        // a name or text exceeds the protocol's limit
-    SDK_RC_INVALID_TEXT = 11,         // a name or text holds bytes below 0x20, or is empty where not allowed
+    SDK_RC_INVALID_TEXT = 11,         // a name or text holds a control byte, or is empty where not allowed
     SDK_RC_NOT_LOGGED_IN = 12,        // the operation needs a logged-in session
     SDK_RC_ALREADY_LOGGED_IN = 13,    // the instance has logged in already
     SDK_RC_BAD_CREDENTIALS = 14,      // unknown citizen or wrong privilege password
@@ -25,5 +25,5 @@ enum SdkReason : int {
     SDK_RC_NOT_ALLOWED = 18,          // the session lacks the right (a tourist broadcasting, say)
     SDK_RC_SERVER_FULL = 19,          // the server refuses more connections
     SDK_RC_OUTPUT_FULL = 20,          // the client's unsent output has reached its bound
-    SDK_RC_RATE_LIMITED = 21,         // the session said more lines than the world's flood limit
+    SDK_RC_RATE_LIMITED = 21,         // the session said more lines than the world's limit allows
 };

@@ -1,6 +1,7 @@
 #include "sdk/world_connection.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -87,13 +88,24 @@ int WorldConnection::open(const std::string& address, int port, int timeoutMs) {
     }
     target.sin_port = htons(static_cast<std::uint16_t>(port));
     const long long deadline = nowMs() + timeoutMs;
-    fd_ = connectBefore(target, deadline);
-    if (fd_ < 0) {
+    int fd = connectBefore(target, deadline);
+    if (fd < 0) {
+        return SDK_RC_CONNECT_FAILED;
+    }
+    return adopt(fd, remainingMs(deadline));
+}
+
+int WorldConnection::adopt(int fd, int timeoutMs) {
+    close();
+    fd_ = fd;
+    int flags = ::fcntl(fd_, F_GETFL);
+    if (flags < 0 || ::fcntl(fd_, F_SETFL, flags | O_NONBLOCK) != 0) {
+        close();
         return SDK_RC_CONNECT_FAILED;
     }
     Message hello;
     hello.type = MessageType::Hello;
-    int rc = request(hello, remainingMs(deadline));
+    int rc = request(hello, timeoutMs);
     if (rc != SDK_OK) {
         close();  // a refused handshake leaves nothing to use
     }
@@ -288,6 +300,15 @@ bool WorldConnection::wait(int timeoutMs) {
         return false;
     }
     pollfd waiting{fd_, static_cast<short>(POLLIN | (wantsWrite() ? POLLOUT : 0)), 0};
+    int n = ::poll(&waiting, 1, timeoutMs);
+    return n >= 0 || errno == EINTR;
+}
+
+bool WorldConnection::waitWritable(int timeoutMs) {
+    if (fd_ < 0) {
+        return false;
+    }
+    pollfd waiting{fd_, POLLOUT, 0};
     int n = ::poll(&waiting, 1, timeoutMs);
     return n >= 0 || errno == EINTR;
 }

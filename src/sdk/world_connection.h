@@ -29,6 +29,11 @@ class WorldConnection {
     // closes whatever was open before. Returns a reason code; on any code
     // but 0 the connection is left closed.
     int open(const std::string& address, int port, int timeoutMs);
+    // Takes a stream socket already connected to a world (one end of a socket
+    // pair, say) and exchanges the version handshake on it as open does;
+    // closes whatever was open before. The descriptor is the connection's from
+    // then on, closed by it on any failure too. Returns a reason code.
+    int adopt(int fd, int timeoutMs);
     // Drops the socket, the output and the queued events.
     void close();
     bool isOpen() const { return fd_ >= 0; }
@@ -62,6 +67,9 @@ class WorldConnection {
     // connection and returns SDK_RC_CONNECTION_LOST.
     int flush();
     bool wantsWrite() const { return !output_.empty() || !console_.targets.empty(); }
+    // Bytes queued and not yet written (the console message being gathered
+    // counted by its receivers).
+    std::size_t unsentBytes() const { return output_.size() + 4 * console_.targets.size(); }
     // Reads and decodes what has arrived without blocking. An ended or broken
     // stream closes the connection and returns its reason code; so does a
     // protocol error (SDK_RC_PROTOCOL_ERROR): a malformed frame, a reply when
@@ -72,6 +80,9 @@ class WorldConnection {
     // Waits up to the timeout until something arrives (or, with output
     // pending, until it can be written). Returns false when the wait failed.
     bool wait(int timeoutMs);
+    // Waits up to the timeout until the socket can take more output, whatever
+    // has arrived meanwhile. Returns false when the wait failed.
+    bool waitWritable(int timeoutMs);
 
     // Messages from the server in arrival order, replies excepted.
     std::deque<wire::Message>& events() { return events_; }

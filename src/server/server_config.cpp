@@ -26,6 +26,17 @@ std::function<bool(const std::string&)> numberInto(Number& target, long long low
     };
 }
 
+// A decimal number such as "10" or "0.5" within [low, high].
+std::optional<double> parseDecimal(const std::string& text, double low, double high) {
+    double value = 0;
+    auto [end, ec] =
+        std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
+    if (ec != std::errc{} || end != text.data() + text.size() || !(value >= low && value <= high)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
 // "ADDRESS:PORT" or "PORT".
 bool parseListen(const std::string& text, ServerConfig& config) {
     std::string::size_type colon = text.rfind(':');
@@ -73,6 +84,17 @@ std::vector<OptionEntry> serverOptions(ServerConfig& config) {
          numberInto(config.maxClients, 1, 1000000)},
         {"max-output", true, "a number of bytes from 65536 to 4294967296",
          numberInto(config.maxOutputBytes, 65536, 1LL << 32)},
+        {"max-total-output", true, "a number of bytes from 65536 to 1099511627776",
+         numberInto(config.maxTotalOutputBytes, 65536, 1LL << 40)},
+        {"login-timeout", true, "a number of ms from 1 to 3600000",
+         numberInto(config.loginTimeoutMs, 1, 3600000)},
+        {"chat-rate", true, "lines per second, a decimal number from 0 to 1000000 (0: no limit)",
+         [&config](const std::string& value) {
+             auto number = parseDecimal(value, 0, 1000000);
+             config.chatRate = number.value_or(0);
+             return number.has_value();
+         }},
+        {"chat-burst", true, "a number from 1 to 1000000", numberInto(config.chatBurst, 1, 1000000)},
     };
 }
 
@@ -103,8 +125,13 @@ const char* serverUsage() {
            "[--citizen NUMBER:PASSWORD]...\n"
            "                        [--hearing-range UNITS] [--max-clients N] [--max-output "
            "BYTES]\n"
+           "                        [--max-total-output BYTES] [--login-timeout MS]\n"
+           "                        [--chat-rate LINES_PER_S] [--chat-burst N]\n"
            "       tintbeacon-world --help | --version\n"
            "Options take their value as --option VALUE or --option=VALUE, in any order.\n"
            "defaults: --listen 127.0.0.1:6670 --world welcome --hearing-range 20000 "
-           "--max-clients 4096 --max-output 4194304\n";
+           "--max-clients 4096 --max-output 4194304\n"
+           "          --max-total-output 268435456 --login-timeout 10000 --chat-rate 10 "
+           "--chat-burst 20\n"
+           "--chat-rate 0 switches the chat limit off.\n";
 }

@@ -19,6 +19,16 @@ struct ServerConfig {
     int hearingRange = 20000;             // on each axis, inclusive
     std::size_t maxClients = 4096;
     std::size_t maxOutputBytes = 4 * 1024 * 1024;  // per client, then it is dropped
+    // Across all clients; past it the client holding the most is dropped.
+    std::size_t maxTotalOutputBytes = 256 * 1024 * 1024;
+    // A connection not logged in this long after it was accepted is closed.
+    int loginTimeoutMs = 10000;
+    // Said, whispered and broadcast lines per session: `chatRate` a second on
+    // average, `chatBurst` at once. A rate of 0 switches the limit off.
+    double chatRate = 10;
+    int chatBurst = 20;
+    // Connections, logins, drops and errors go to standard error unless off.
+    bool logToStderr = true;
 };
 
 // Parses the options (argv[1..]); on a fault, std::nullopt and a message.

@@ -2,17 +2,20 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "sdk/reason_codes.h"
@@ -28,11 +31,32 @@ namespace {
 constexpr std::size_t READ_CHUNK = 64 * 1024;
 constexpr int ACCEPTS_PER_TURN = 64;
 constexpr long long LINGER_MS = 2000;
-constexpr int LINGER_CHECK_MS = 100;
+constexpr int WRITE_PIECES = 64;  // frames handed to one sendmsg
+// Output that piled up to this much and then went is given back to the system.
+constexpr std::size_t TRIM_AFTER_BYTES = 32 * 1024 * 1024;
 
 bool within(int a, int b, int range) {
     std::int64_t difference = static_cast<std::int64_t>(a) - b;
     return difference <= range && difference >= -static_cast<std::int64_t>(range);
+}
+
+char asciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Chat log lines begin "whisper from NAME:" for a whisper and "global chat:"
+// for a console message; a name that began the same way (in any letter case)
+// could forge them.
+bool imitatesLogLine(const std::string& name) {
+    constexpr std::string_view prefixes[] = {"whisper from", "global chat"};
+    for (std::string_view prefix : prefixes) {
+        if (name.size() >= prefix.size() &&
+            std::equal(prefix.begin(), prefix.end(), name.begin(),
+                       [](char a, char b) { return a == asciiLower(b); })) {
+            return true;
+        }
+    }
+    return false;
 }
 
 Message avatarArrived(int session, int citizen, const std::string& name, int x, int y, int z) {
@@ -49,7 +73,8 @@ Message avatarArrived(int session, int citizen, const std::string& name, int x, 
 
 }  // namespace
 
-WorldServer::WorldServer(ServerConfig config) : config_(std::move(config)) {
+WorldServer::WorldServer(ServerConfig config, Clock clock)
+    : config_(std::move(config)), clock_(clock) {
     if (config_.worlds.empty()) {
         config_.worlds.insert("welcome");
     }
@@ -105,52 +130,71 @@ void WorldServer::stop() {
 }
 
 void WorldServer::run() {
+    while (!stopRequested_ && serveOnce(-1)) {
+    }
+}
+
+bool WorldServer::serveOnce(int timeoutMs) {
     std::vector<pollfd> polled;
-    while (!stopRequested_) {
-        polled.clear();
-        polled.push_back({wakeRead_, POLLIN, 0});
-        polled.push_back({listenFd_, POLLIN, 0});
-        bool lingering = false;
-        for (auto& [fd, client] : clients_) {
-            short events = !client.closing || client.lingerUntilMs != 0 ? POLLIN : 0;
-            if (!client.output.empty()) {
-                events |= POLLOUT;
-            }
-            lingering = lingering || client.lingerUntilMs != 0;
-            polled.push_back({fd, events, 0});
+    polled.reserve(clients_.size() + 2);
+    polled.push_back({wakeRead_, POLLIN, 0});
+    polled.push_back({listenFd_, POLLIN, 0});
+    for (auto& [fd, client] : clients_) {
+        short events = !client.closing || client.lingerUntilMs != 0 ? POLLIN : 0;
+        if (!client.output.empty()) {
+            events |= POLLOUT;
         }
-        if (::poll(polled.data(), polled.size(), lingering ? LINGER_CHECK_MS : -1) < 0 &&
-            errno != EINTR) {
-            logLine(std::string("poll: ") + std::strerror(errno));
-            return;
+        polled.push_back({fd, events, 0});
+    }
+    if (const long long deadline = nextDeadline(); deadline != 0) {
+        const long long untilDeadline = std::max(0LL, deadline - clock_());
+        if (timeoutMs < 0 || untilDeadline < timeoutMs) {
+            timeoutMs = static_cast<int>(std::min<long long>(untilDeadline, 1 << 30));
         }
-        if (polled[0].revents != 0) {
-            char drain[64];
-            while (::read(wakeRead_, drain, sizeof drain) > 0) {
-            }
+    }
+    // Polling a descriptor of -1 (no listener, no wake pipe) reports nothing.
+    if (::poll(polled.data(), polled.size(), timeoutMs) < 0 && errno != EINTR) {
+        log(std::string("poll: ") + std::strerror(errno));
+        return false;
+    }
+    if (polled[0].revents != 0) {
+        char drain[64];
+        while (::read(wakeRead_, drain, sizeof drain) > 0) {
         }
-        if (polled[1].revents != 0) {
-            acceptClients();
+    }
+    if (polled[1].revents != 0) {
+        acceptClients();
+    }
+    for (std::size_t i = 2; i < polled.size(); ++i) {
+        auto found = clients_.find(polled[i].fd);
+        if (found == clients_.end() || polled[i].revents == 0) {
+            continue;
         }
-        for (std::size_t i = 2; i < polled.size(); ++i) {
-            auto found = clients_.find(polled[i].fd);
-            if (found == clients_.end() || polled[i].revents == 0) {
-                continue;
-            }
-            Client& client = found->second;
-            if (client.lingerUntilMs != 0) {
-                discardInput(client);
-            } else if (!client.closing && !client.dropped &&
-                       (polled[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
-                readFrom(client);
-            }
+        Client& client = found->second;
+        if (client.lingerUntilMs != 0) {
+            discardInput(client);
+        } else if (!client.closing && !client.dropped &&
+                   (polled[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+            readFrom(client);
         }
-        for (auto& [fd, client] : clients_) {
-            if (!client.output.empty() && !client.dropped) {
-                writeTo(client);
-            }
+    }
+    expireLogins(clock_());
+    for (auto& [fd, client] : clients_) {
+        if (!client.output.empty() && !client.dropped) {
+            writeTo(client);
         }
-        removeClosedClients();
+    }
+    removeClosedClients();
+    releaseFreedMemory();
+    return true;
+}
+
+void WorldServer::releaseFreedMemory() {
+    // The allocator keeps what the frames of stuck clients took, as many
+    // small blocks; once most of it is gone, let the system have it back.
+    if (peakHeldOutput_ >= TRIM_AFTER_BYTES && heldOutput_ <= peakHeldOutput_ / 8) {
+        ::malloc_trim(0);
+        peakHeldOutput_ = heldOutput_;
     }
 }
 
@@ -167,7 +211,7 @@ void WorldServer::acceptClients() {
             fd = ::accept(listenFd_, nullptr, nullptr);
             ::close(fd);
             spareFd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-            logLine("out of file descriptors: refused a connection");
+            log("out of file descriptors: refused a connection");
             continue;
         }
         if (fd < 0) {
@@ -177,16 +221,39 @@ void WorldServer::acceptClients() {
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         char text[INET_ADDRSTRLEN] = "?";
         ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
-        Client& client = clients_[fd];
-        client.fd = fd;
-        if (clients_.size() > config_.maxClients && activeClients() > config_.maxClients) {
-            logLine("connection from " + std::string(text) + " refused: server full");
-            refuseAndClose(client, MessageType::Hello, SDK_RC_SERVER_FULL);
-            continue;
-        }
-        logLine("connection " + std::to_string(fd) + " from " + text + ":" +
-                std::to_string(ntohs(peer.sin_port)));
+        log("connection " + std::to_string(fd) + " from " + text + ":" +
+            std::to_string(ntohs(peer.sin_port)));
+        addClient(fd);
     }
+}
+
+void WorldServer::adoptClient(int fd) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    log("connection " + std::to_string(fd) + " adopted");
+    addClient(fd);
+}
+
+WorldServer::Client& WorldServer::addClient(int fd) {
+    Client& client = clients_[fd];
+    client.fd = fd;
+    client.loginDeadlineMs = clock_() + config_.loginTimeoutMs;
+    if (clients_.size() <= config_.maxClients || activeClients() <= config_.maxClients) {
+        return client;
+    }
+    // Full. A connection that has not logged in holds its place only until a
+    // newcomer needs it, so that silent connections cannot keep out clients
+    // that log in at once; logged-in sessions keep theirs.
+    if (Client* waiting = oldestNotLoggedIn(client); waiting != nullptr) {
+        log("connection " + std::to_string(waiting->fd) +
+            " not logged in: closed to make room (server full)");
+        refuseAndClose(*waiting, waiting->greeted ? MessageType::Login : MessageType::Hello,
+                       SDK_RC_SERVER_FULL);
+        return client;
+    }
+    log("connection " + std::to_string(fd) + " refused: server full");
+    refuseAndClose(client, MessageType::Hello, SDK_RC_SERVER_FULL);
+    return client;
 }
 
 std::size_t WorldServer::activeClients() const {
@@ -197,6 +264,42 @@ std::size_t WorldServer::activeClients() const {
     return active;
 }
 
+WorldServer::Client* WorldServer::oldestNotLoggedIn(const Client& newcomer) {
+    Client* oldest = nullptr;
+    for (auto& [fd, client] : clients_) {
+        if (&client != &newcomer && client.session == 0 && !client.closing && !client.dropped &&
+            (oldest == nullptr || client.loginDeadlineMs < oldest->loginDeadlineMs)) {
+            oldest = &client;
+        }
+    }
+    return oldest;
+}
+
+long long WorldServer::nextDeadline() const {
+    long long next = 0;
+    for (const auto& [fd, client] : clients_) {
+        long long due = client.lingerUntilMs;
+        if (client.session == 0 && !client.closing && !client.dropped) {
+            due = client.loginDeadlineMs;
+        }
+        if (due != 0 && (next == 0 || due < next)) {
+            next = due;
+        }
+    }
+    return next;
+}
+
+void WorldServer::expireLogins(long long now) {
+    for (auto& [fd, client] : clients_) {
+        if (client.session == 0 && !client.closing && !client.dropped &&
+            now >= client.loginDeadlineMs) {
+            log("connection " + std::to_string(fd) + " did not log in in time: closing");
+            refuseAndClose(client, client.greeted ? MessageType::Login : MessageType::Hello,
+                           SDK_RC_TIMEOUT);
+        }
+    }
+}
+
 void WorldServer::readFrom(Client& client) {
     char buffer[READ_CHUNK];
     ssize_t n = ::recv(client.fd, buffer, sizeof buffer, 0);
@@ -204,7 +307,7 @@ void WorldServer::readFrom(Client& client) {
         return;
     }
     if (n <= 0) {
-        client.dropped = true;
+        drop(client);
         return;
     }
     client.reader.append(buffer, static_cast<std::size_t>(n));
@@ -219,7 +322,7 @@ void WorldServer::readFrom(Client& client) {
             message = wire::decodeBody(body);
         }
         if (!message) {
-            logLine("connection " + std::to_string(client.fd) + ": malformed message, closing");
+            log("connection " + std::to_string(client.fd) + ": malformed message, closing");
             refuseAndClose(client, MessageType::Hello, SDK_RC_PROTOCOL_ERROR);
             return;
         }
@@ -229,18 +332,26 @@ void WorldServer::readFrom(Client& client) {
 
 void WorldServer::writeTo(Client& client) {
     while (!client.output.empty()) {
-        ssize_t n = ::send(client.fd, client.output.data(), client.output.size(), MSG_NOSIGNAL);
+        iovec pieces[WRITE_PIECES];
+        msghdr header{};
+        header.msg_iov = pieces;
+        header.msg_iovlen = static_cast<std::size_t>(client.output.gather(pieces, WRITE_PIECES));
+        ssize_t n = ::sendmsg(client.fd, &header, MSG_NOSIGNAL);
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
             // A client being closed gets one try: it must not hold its
             // socket by never reading its last message.
-            client.dropped = client.closing;
+            if (client.closing) {
+                drop(client);
+            }
             return;
         }
         if (n <= 0) {
-            client.dropped = true;
+            drop(client);
             return;
         }
-        client.output.erase(0, static_cast<std::size_t>(n));
+        const std::size_t before = client.output.heldBytes();
+        client.output.consume(static_cast<std::size_t>(n));
+        heldOutput_ -= before - client.output.heldBytes();
     }
 }
 
@@ -248,20 +359,21 @@ void WorldServer::discardInput(Client& client) {
     char buffer[READ_CHUNK];
     ssize_t n = ::recv(client.fd, buffer, sizeof buffer, 0);
     if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-        client.dropped = true;
+        drop(client);
     }
 }
 
 void WorldServer::removeClosedClients() {
-    const long long now = nowMs();
+    const long long now = clock_();
     for (auto& [fd, client] : clients_) {
         if (client.closing && client.output.empty() && client.lingerUntilMs == 0 &&
             !client.dropped) {
             leaveWorld(client);
             ::shutdown(fd, SHUT_WR);
-            client.lingerUntilMs = now + LINGER_MS;
+            // A clock that stands still at 0 must still mark the linger.
+            client.lingerUntilMs = std::max(1LL, now + LINGER_MS);
         } else if (client.lingerUntilMs != 0 && now >= client.lingerUntilMs) {
-            client.dropped = true;
+            drop(client);
         }
     }
     // Closing one client sends departures to others, which may drop them in
@@ -281,12 +393,19 @@ void WorldServer::removeClosedClients() {
 
 void WorldServer::closeClient(int fd) {
     Client& client = clients_[fd];
-    logLine("connection " + std::to_string(fd) + " closed" +
-            (client.session != 0 ? " (session " + std::to_string(client.session) + ")" : ""));
+    log("connection " + std::to_string(fd) + " closed" +
+        (client.session != 0 ? " (session " + std::to_string(client.session) + ")" : ""));
+    drop(client);
     leaveWorld(client);
     sessions_.erase(client.session);
     ::close(fd);
     clients_.erase(fd);
+}
+
+void WorldServer::drop(Client& client) {
+    client.dropped = true;
+    heldOutput_ -= client.output.heldBytes();
+    client.output.clear();
 }
 
 void WorldServer::handle(Client& client, const Message& message) {
@@ -336,30 +455,37 @@ void WorldServer::handleHello(Client& client, const Message& message) {
     reply(client, MessageType::Hello, SDK_OK, wire::PROTOCOL_VERSION);
 }
 
+// Hearing every said line of a world is for bots (a relay must hear all that
+// it relays); an avatar hears what is said within its range.
+int WorldServer::permittedHearing(const Message& login) {
+    return login.hearAll != 0 && login.kind != wire::LoginKind::Bot ? SDK_RC_NOT_ALLOWED : SDK_OK;
+}
+
 int WorldServer::loginCode(const Message& message) const {
     const std::size_t nameLimit =
         wire::MAX_NAME_BYTES - (message.kind == wire::LoginKind::Bot ? 2 : 0);
     if (message.name.empty() || !wire::isCleanText(message.name, false) ||
-        (message.kind == wire::LoginKind::Avatar && message.name[0] == '[')) {
+        (message.kind == wire::LoginKind::Avatar && message.name[0] == '[') ||
+        imitatesLogLine(message.name)) {
         return SDK_RC_INVALID_TEXT;
     }
     if (message.name.size() > nameLimit) {
         return SDK_RC_TEXT_TOO_LONG;
     }
     if (message.kind == wire::LoginKind::Avatar && message.citizen == 0) {
-        return message.password.empty() ? SDK_OK : SDK_RC_BAD_CREDENTIALS;
+        return message.password.empty() ? permittedHearing(message) : SDK_RC_BAD_CREDENTIALS;
     }
     auto citizen = config_.citizens.find(message.citizen);
     if (citizen == config_.citizens.end() || citizen->second != message.password) {
         return SDK_RC_BAD_CREDENTIALS;
     }
-    return SDK_OK;
+    return permittedHearing(message);
 }
 
 void WorldServer::handleLogin(Client& client, const Message& message) {
     int code = client.session != 0 ? SDK_RC_ALREADY_LOGGED_IN : loginCode(message);
     if (code != SDK_OK) {
-        logLine("connection " + std::to_string(client.fd) + ": login as citizen " +
+        log("connection " + std::to_string(client.fd) + ": login as citizen " +
                 std::to_string(message.citizen) + " refused: " + reasonWithWords(code));
         reply(client, MessageType::Login, code);
         return;
@@ -370,9 +496,10 @@ void WorldServer::handleLogin(Client& client, const Message& message) {
     client.bot = message.kind == wire::LoginKind::Bot;
     client.hearAll = message.hearAll != 0;
     client.name = client.bot ? "[" + message.name + "]" : message.name;
-    logLine("connection " + std::to_string(client.fd) + " logged in: session " +
-            std::to_string(client.session) + ", citizen " + std::to_string(client.citizen) +
-            (client.bot ? ", bot" : ""));
+    client.chatLines = TokenBucket(config_.chatRate, config_.chatBurst, clock_());
+    log("connection " + std::to_string(client.fd) + " logged in: session " +
+        std::to_string(client.session) + ", citizen " + std::to_string(client.citizen) +
+        (client.bot ? ", bot" : ""));
     reply(client, MessageType::Login, SDK_OK, client.session);
 }
 
@@ -414,9 +541,11 @@ void WorldServer::handleState(Client& client, const Message& message) {
     moved.x = client.x;
     moved.y = client.y;
     moved.z = client.z;
+    std::string frame;
+    wire::encodeFrame(moved, frame);
     for (auto& [fd, other] : clients_) {
         if (&other != &client && other.world == client.world && !other.dropped) {
-            send(other, moved);
+            send(other, frame);
         }
     }
 }
@@ -436,30 +565,41 @@ void WorldServer::handleChat(Client& client, const Message& message) {
         refuse(client, message.type, SDK_RC_INVALID_TEXT);
         return;
     }
-    Message chat;
-    chat.type = MessageType::Chat;
-    chat.session = client.session;
-    chat.name = client.name;
-    chat.text = message.text;
+    Client* target = nullptr;
     if (message.type == MessageType::Whisper) {
-        Client* target = inWorld(message.session, client.world);
+        target = inWorld(message.session, client.world);
         if (target == nullptr || target == &client) {
             refuse(client, message.type, SDK_RC_NO_SUCH_SESSION);
             return;
         }
-        chat.chatType = 2;
-        send(*target, chat);
-        return;
     }
     if (message.type == MessageType::Broadcast && client.citizen == 0 && !client.bot) {
         refuse(client, message.type, SDK_RC_NOT_ALLOWED);
         return;
     }
-    chat.chatType = message.type == MessageType::Broadcast ? 1 : 0;
+    // Only lines that would reach someone use up the allowance.
+    if (!client.chatLines.take(clock_())) {
+        refuse(client, message.type, SDK_RC_RATE_LIMITED);
+        return;
+    }
+    Message chat;
+    chat.type = MessageType::Chat;
+    chat.session = client.session;
+    chat.name = client.name;
+    chat.text = message.text;
+    chat.chatType = message.type == MessageType::Whisper     ? 2
+                    : message.type == MessageType::Broadcast ? 1
+                                                             : 0;
+    std::string frame;
+    wire::encodeFrame(chat, frame);
+    if (target != nullptr) {
+        send(*target, frame);
+        return;
+    }
     for (auto& [fd, other] : clients_) {
         if (&other != &client && other.world == client.world && !other.dropped &&
             (chat.chatType == 1 || hears(other, client))) {
-            send(other, chat);
+            send(other, frame);
         }
     }
 }
@@ -483,26 +623,62 @@ void WorldServer::handleConsole(Client& client, const Message& message) {
     console.green = message.green;
     console.blue = message.blue;
     console.text = message.text;
+    std::string frame;
+    wire::encodeFrame(console, frame);
     // Sessions that have left meanwhile are passed over: the sender could not
     // have known, and nothing is lost that anyone could still receive.
     for (std::int32_t session : message.targets) {
         Client* target = inWorld(session, client.world);
         if (target != nullptr && target != &client) {
-            send(*target, console);
+            send(*target, frame);
         }
     }
 }
 
 void WorldServer::send(Client& client, const Message& message) {
+    frame_.clear();
+    wire::encodeFrame(message, frame_);
+    send(client, frame_);
+}
+
+void WorldServer::send(Client& client, const std::string& frame) {
     if (client.dropped) {
         return;
     }
-    wire::encodeFrame(message, client.output);
-    if (client.output.size() > config_.maxOutputBytes) {
-        logLine("connection " + std::to_string(client.fd) + " does not read its messages: dropped");
-        client.output.clear();
-        client.dropped = true;
+    const std::size_t cost = OutputQueue::costOf(frame.size());
+    if (client.output.heldBytes() + cost > config_.maxOutputBytes) {
+        log("connection " + std::to_string(client.fd) + " does not read its messages: dropped");
+        drop(client);
+        return;
     }
+    while (heldOutput_ + cost > config_.maxTotalOutputBytes) {
+        Client* biggest = biggestHolder();
+        if (biggest == nullptr) {
+            break;  // nothing to release: a budget smaller than one frame
+        }
+        log("connection " + std::to_string(biggest->fd) + " holds the most output (" +
+            std::to_string(biggest->output.heldBytes()) + " bytes) of a full world: dropped");
+        drop(*biggest);
+        if (biggest == &client) {
+            return;
+        }
+    }
+    client.output.push(frame);
+    heldOutput_ += cost;
+    peakHeldOutput_ = std::max(peakHeldOutput_, heldOutput_);
+}
+
+// Dropping the client furthest behind frees the most memory for one client
+// lost, and it is the likeliest to be stuck: one that reads keeps little.
+WorldServer::Client* WorldServer::biggestHolder() {
+    Client* biggest = nullptr;
+    for (auto& [fd, client] : clients_) {
+        if (!client.dropped && !client.output.empty() &&
+            (biggest == nullptr || client.output.heldBytes() > biggest->output.heldBytes())) {
+            biggest = &client;
+        }
+    }
+    return biggest;
 }
 
 void WorldServer::reply(Client& client, MessageType request, int code, int value) {
@@ -523,7 +699,7 @@ void WorldServer::refuse(Client& client, MessageType request, int code) {
 }
 
 void WorldServer::refuseAndClose(Client& client, MessageType request, int code) {
-    logLine("connection " + std::to_string(client.fd) + ": closing after error " +
+    log("connection " + std::to_string(client.fd) + ": closing after error " +
             reasonWithWords(code));
     refuse(client, request, code);
     client.closing = true;
@@ -539,9 +715,11 @@ void WorldServer::leaveWorld(Client& client) {
     left.name = client.name;
     std::string world;
     world.swap(client.world);
+    std::string frame;
+    wire::encodeFrame(left, frame);
     for (auto& [fd, other] : clients_) {
         if (&other != &client && other.world == world) {
-            send(other, left);
+            send(other, frame);
         }
     }
 }
@@ -553,4 +731,10 @@ WorldServer::Client* WorldServer::inWorld(int session, const std::string& world)
     }
     Client& client = clients_[found->second];
     return client.world == world && !client.dropped ? &client : nullptr;
+}
+
+void WorldServer::log(const std::string& line) const {
+    if (config_.logToStderr) {
+        logLine(line);
+    }
 }

@@ -1,0 +1,208 @@
+// Memory of a world server under tourists that never read and one flooder,
+// and the time a silent connection stays open. Starts the given world binary
+// (so that two builds can be compared), logs in N tourists next to a
+// flooder, stops reading for them, and has the flooder say long lines as
+// fast as the world takes them for some seconds; samples the world's
+// resident memory from /proc meanwhile. Then opens one connection that
+// sends nothing and waits (at most 15 s) for the world to close it.
+//
+//   tintbeacon_world_memory WORLD_BINARY [TOURISTS] [SECONDS] [WORLD OPTION]...
+//                                        (defaults 50 and 5)
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "e2e/child_process.h"
+#include "protocol/wire_message.h"
+#include "sdk/reason_codes.h"
+#include "sdk/world_connection.h"
+
+using wire::Message;
+using wire::MessageType;
+
+namespace {
+
+constexpr int TIMEOUT_MS = 10000;
+constexpr int SILENT_PATIENCE_MS = 15000;
+using Clock = std::chrono::steady_clock;
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Resident memory of the process in MiB, from /proc; -1 when it is gone.
+double residentMiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::atof(line.c_str() + 6) / 1024.0;
+        }
+    }
+    return -1;
+}
+
+bool join(WorldConnection& connection, int port, const std::string& name) {
+    if (connection.open("127.0.0.1", port, TIMEOUT_MS) != SDK_OK) {
+        return false;
+    }
+    Message login;
+    login.type = MessageType::Login;
+    login.name = name;
+    Message enter;
+    enter.type = MessageType::Enter;
+    enter.name = "welcome";
+    return connection.request(login, TIMEOUT_MS) == SDK_OK &&
+           connection.request(enter, TIMEOUT_MS) == SDK_OK;
+}
+
+// Milliseconds until the server closes a connection that sends nothing; -1
+// when it stays open past the patience.
+long long silentConnectionLifetime(int port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const auto start = Clock::now();
+    long long lifetime = -1;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        pollfd waiting{fd, POLLIN, 0};
+        char buffer[256];
+        while (::poll(&waiting, 1, SILENT_PATIENCE_MS) > 0) {
+            if (::recv(fd, buffer, sizeof buffer, 0) <= 0) {
+                lifetime = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() -
+                                                                                 start)
+                               .count();
+                break;
+            }
+        }
+    }
+    ::close(fd);
+    return lifetime;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr,
+                     "usage: tintbeacon_world_memory WORLD_BINARY [TOURISTS] [SECONDS] "
+                     "[WORLD OPTION]...\n");
+        return 2;
+    }
+    const std::string world = std::filesystem::absolute(argv[1]).string();
+    const int tourists = argc > 2 ? std::atoi(argv[2]) : 50;
+    const int seconds = argc > 3 ? std::atoi(argv[3]) : 5;
+    std::vector<std::string> options = {"--listen", "127.0.0.1:0"};
+    options.insert(options.end(), argv + std::min(argc, 4), argv + argc);
+    ::signal(SIGPIPE, SIG_IGN);
+
+    char pattern[] = "/tmp/tintbeacon-memory-XXXXXX";
+    const std::filesystem::path dir = ::mkdtemp(pattern);
+    ChildProcess server;
+    if (!server.start(world, options, dir.string(), (dir / "world.out").string(),
+                      (dir / "world.err").string())) {
+        std::fprintf(stderr, "cannot start %s\n", world.c_str());
+        return 1;
+    }
+    std::string ready;
+    for (int i = 0; i < 100 && ready.find('\n') == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ready = readFile(dir / "world.out");
+    }
+    const std::string prefix = "listening on 127.0.0.1:";
+    const auto at = ready.find(prefix);
+    const int port = at == std::string::npos ? 0 : std::atoi(ready.c_str() + at + prefix.size());
+    const pid_t pid = server.pid();
+    if (port == 0 || pid <= 0) {
+        std::fprintf(stderr, "the world did not start\n");
+        return 1;
+    }
+    const double idle = residentMiB(pid);
+
+    WorldConnection flooder;
+    std::vector<std::unique_ptr<WorldConnection>> deaf;
+    bool joined = join(flooder, port, "Flooder");
+    for (int i = 0; joined && i < tourists; ++i) {
+        deaf.push_back(std::make_unique<WorldConnection>());
+        joined = join(*deaf.back(), port, "Deaf" + std::to_string(i));
+    }
+    if (!joined) {
+        std::fprintf(stderr, "could not log everyone in\n");
+        return 1;
+    }
+    const double loggedIn = residentMiB(pid);
+
+    // The flooder says as fast as the world reads and reads what it is sent
+    // (refusals), so that it is not the one dropped; the tourists read nothing.
+    Message say;
+    say.type = MessageType::Say;
+    say.text = std::string(wire::MAX_CHAT_BYTES - 8, 'x');
+    long long said = 0;
+    double peak = loggedIn;
+    const auto end = Clock::now() + std::chrono::seconds(seconds);
+    auto nextSample = Clock::now();
+    while (Clock::now() < end) {
+        for (int i = 0; i < 100; ++i) {
+            if (flooder.post(say) == SDK_OK) {
+                ++said;
+            }
+        }
+        flooder.flush();
+        flooder.wait(1);
+        flooder.receive();
+        flooder.events().clear();
+        if (Clock::now() >= nextSample) {
+            peak = std::max(peak, residentMiB(pid));
+            nextSample += std::chrono::milliseconds(100);
+        }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const double after = residentMiB(pid);
+    int dropped = 0;
+    for (auto& connection : deaf) {
+        // A dropped tourist's socket reads to its end.
+        pollfd readable{connection->fd(), POLLIN, 0};
+        while (connection->isOpen() && ::poll(&readable, 1, 200) > 0) {
+            connection->receive();
+            connection->events().clear();
+            readable.fd = connection->fd();
+        }
+        dropped += connection->isOpen() ? 0 : 1;
+    }
+    const long long silent = silentConnectionLifetime(port);
+    server.stop(SIGTERM);
+    std::filesystem::remove_all(dir);
+
+    std::printf("world %s, %d never-reading tourists, flooder %d s (%lld lines posted)\n",
+                world.c_str(), tourists, seconds, said);
+    std::printf("resident memory: idle %.1f MiB, logged in %.1f MiB, peak %.1f MiB (+%.1f), "
+                "0.5 s after %.1f MiB\n",
+                idle, loggedIn, peak, peak - idle, after);
+    std::printf("tourists dropped by the world: %d of %d\n", dropped, tourists);
+    if (silent < 0) {
+        std::printf("silent connection: still open after %d ms\n", SILENT_PATIENCE_MS);
+    } else {
+        std::printf("silent connection: closed by the world after %lld ms\n", silent);
+    }
+    return 0;
+}

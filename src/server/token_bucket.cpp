@@ -1,0 +1,21 @@
+#include "server/token_bucket.h"
+
+#include <algorithm>
+
+TokenBucket::TokenBucket(double ratePerSecond, double burst, long long nowMs)
+    : rate_(ratePerSecond), burst_(burst), tokens_(burst), lastMs_(nowMs) {}
+
+bool TokenBucket::take(long long nowMs) {
+    if (rate_ <= 0) {
+        return true;
+    }
+    if (nowMs > lastMs_) {
+        tokens_ = std::min(burst_, tokens_ + rate_ * static_cast<double>(nowMs - lastMs_) / 1000.0);
+        lastMs_ = nowMs;
+    }
+    if (tokens_ < 1) {
+        return false;
+    }
+    tokens_ -= 1;
+    return true;
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+// A token bucket: allows `burst` events at once and `rate` per second on
+// average after that. Time is given in milliseconds by the caller, so the
+// bucket needs no clock of its own; time that goes backwards adds nothing.
+
+class TokenBucket {
+  public:
+    // A rate of 0 allows everything. Starts full at `nowMs`.
+    TokenBucket(double ratePerSecond, double burst, long long nowMs);
+    TokenBucket() : TokenBucket(0, 0, 0) {}
+
+    // True, using one token, when a token is available at `nowMs`; false
+    // (using none) otherwise.
+    bool take(long long nowMs);
+
+  private:
+    double rate_;
+    double burst_;
+    double tokens_;
+    long long lastMs_;
+};

@@ -1,0 +1,151 @@
+// A world that stops reading the bot's socket for a while: the backend holds
+// back instead of failing sends, and loses none of what the world sent.
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "protocol/monotonic_clock.h"
+#include "protocol/wire_message.h"
+#include "sdk/network_backend.h"
+
+namespace {
+
+using wire::Message;
+using wire::MessageType;
+
+void sendFrame(int fd, const Message& message) {
+    std::string bytes;
+    wire::encodeFrame(message, bytes);
+    [[maybe_unused]] ssize_t sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+}
+
+// Answers the handshake, the login, the entry and the state; then says
+// LINES chat lines at once and reads nothing for STALL_MS; then reads
+// everything, counting the console receivers, until the client closes.
+class StallingWorld {
+  public:
+    static constexpr int STALL_MS = 1500;
+    static constexpr int LINES = 3000;
+
+    StallingWorld() {
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        int small = 4096;  // so that the stall is felt before the kernel buffers hide it
+        ::setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(listener_, 1);
+        socklen_t length = sizeof address;
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~StallingWorld() {
+        thread_.join();
+        ::close(listener_);
+    }
+    int port() const { return port_; }
+    long long receivers() const { return receivers_; }
+
+  private:
+    void serve() {
+        int peer = ::accept(listener_, nullptr, nullptr);
+        wire::FrameReader reader;
+        char buffer[65536];
+        bool stalled = false;
+        for (;;) {
+            ssize_t n = ::recv(peer, buffer, sizeof buffer, 0);
+            if (n <= 0) {
+                break;
+            }
+            reader.append(buffer, static_cast<std::size_t>(n));
+            std::string body;
+            while (reader.next(body) == wire::FrameReader::Status::Frame) {
+                std::optional<Message> message = wire::decodeBody(body);
+                if (!message) {
+                    continue;
+                }
+                if (message->type == MessageType::Console) {
+                    receivers_ += static_cast<long long>(message->targets.size());
+                    continue;
+                }
+                Message reply;
+                reply.type = MessageType::Reply;
+                reply.request = message->type;
+                reply.value = 1;
+                sendFrame(peer, reply);
+                if (message->type == MessageType::State && !stalled) {
+                    stalled = true;
+                    std::string lines;
+                    for (int line = 0; line < LINES; ++line) {
+                        Message chat;
+                        chat.type = MessageType::Chat;
+                        chat.session = 2;
+                        chat.name = "Eve";
+                        chat.text = "line " + std::to_string(line);
+                        wire::encodeFrame(chat, lines);
+                    }
+                    [[maybe_unused]] ssize_t sent =
+                        ::send(peer, lines.data(), lines.size(), MSG_NOSIGNAL);
+                    ::usleep(STALL_MS * 1000);  // the stall itself, not pacing the test
+                }
+            }
+        }
+        ::close(peer);
+    }
+
+    int listener_ = -1;
+    int port_ = 0;
+    std::thread thread_;
+    std::atomic<long long> receivers_{0};
+};
+
+int chatLines = 0;
+void countChat() { ++chatLines; }
+
+TEST(NetworkBackpressure, AWorldThatStopsReadingIsWaitedForNotFailed) {
+    constexpr int RECEIVERS = 1000;
+    chatLines = 0;
+    StallingWorld world;
+    {
+        NetworkBackend backend;
+        backend.setEventHandler(SDK_EVENT_CHAT, countChat);
+        ASSERT_EQ(backend.initialise(SDK_BUILD), SDK_OK);
+        ASSERT_EQ(backend.createInstance("127.0.0.1", world.port(), 0), SDK_OK);
+        ASSERT_EQ(backend.login(), SDK_OK);
+        ASSERT_EQ(backend.enterWorld("welcome"), SDK_OK);
+        ASSERT_EQ(backend.commitState(), SDK_OK);
+        // As the relay does: each line heard goes to every receiver. Without
+        // holding back, the output bound is reached within the stall and
+        // the sends fail by the thousand.
+        int failures = 0;
+        const long long deadline = nowMs() + 30000;
+        while (chatLines < StallingWorld::LINES && nowMs() < deadline) {
+            const int before = chatLines;
+            backend.processEvents(0);
+            if (chatLines == before) {
+                continue;
+            }
+            backend.setString(SDK_ATTR_CONSOLE_MESSAGE, "Eve:\tline " + std::to_string(before));
+            for (int session = 10; session < 10 + RECEIVERS; ++session) {
+                failures += backend.sendConsoleMessage(session) != SDK_OK ? 1 : 0;
+            }
+        }
+        for (int turn = 0; turn < 5; ++turn) {
+            backend.processEvents(0);  // writes what is left
+        }
+        EXPECT_EQ(failures, 0);
+        EXPECT_EQ(chatLines, StallingWorld::LINES);
+    }
+    EXPECT_EQ(world.receivers(), static_cast<long long>(StallingWorld::LINES) * RECEIVERS);
+}
+
+}  // namespace

@@ -1,0 +1,112 @@
+#include "support/pair_client.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+using wire::Message;
+using wire::MessageType;
+
+void serveTurns(WorldServer& server, int turns) {
+    for (int i = 0; i < turns; ++i) {
+        server.serveOnce(0);
+    }
+}
+
+PairClient::PairClient(WorldServer& server, int serverSendBuffer) : server_(server) {
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, ends) != 0) {
+        closed_ = true;
+        return;
+    }
+    if (serverSendBuffer > 0) {
+        ::setsockopt(ends[1], SOL_SOCKET, SO_SNDBUF, &serverSendBuffer, sizeof serverSendBuffer);
+    }
+    fd_ = ends[0];
+    server_.adoptClient(ends[1]);
+}
+
+PairClient::~PairClient() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+void PairClient::send(const Message& message) {
+    std::string frame;
+    wire::encodeFrame(message, frame);
+    [[maybe_unused]] ssize_t ignored = ::send(fd_, frame.data(), frame.size(), MSG_NOSIGNAL);
+}
+
+int PairClient::request(const Message& message, int* value) {
+    const std::size_t before = received().size();
+    send(message);
+    serveTurns(server_);
+    const std::vector<Message>& all = received();
+    for (std::size_t i = before; i < all.size(); ++i) {
+        if ((all[i].type == MessageType::Reply || all[i].type == MessageType::Error) &&
+            all[i].request == message.type) {
+            if (value != nullptr) {
+                *value = all[i].value;
+            }
+            return all[i].code;
+        }
+    }
+    return -1;
+}
+
+int PairClient::join(const std::string& name, int citizen, const std::string& password, bool bot,
+                     const std::string& world) {
+    Message hello;
+    hello.type = MessageType::Hello;
+    int rc = request(hello);
+    if (rc != 0) {
+        return rc;
+    }
+    Message login;
+    login.type = MessageType::Login;
+    login.kind = bot ? wire::LoginKind::Bot : wire::LoginKind::Avatar;
+    login.citizen = citizen;
+    login.password = password;
+    login.name = name;
+    rc = request(login, &session_);
+    if (rc != 0 || world.empty()) {
+        return rc;
+    }
+    Message enter;
+    enter.type = MessageType::Enter;
+    enter.name = world;
+    return request(enter);
+}
+
+void PairClient::receive() {
+    char buffer[4096];
+    ssize_t n = -1;
+    while (fd_ >= 0 && (n = ::recv(fd_, buffer, sizeof buffer, 0)) > 0) {
+        reader_.append(buffer, static_cast<std::size_t>(n));
+        std::string body;
+        while (reader_.next(body) == wire::FrameReader::Status::Frame) {
+            received_.push_back(wire::decodeBody(body).value_or(Message{}));
+        }
+    }
+    closed_ = closed_ || n == 0;
+}
+
+const std::vector<Message>& PairClient::received() {
+    receive();
+    return received_;
+}
+
+std::vector<Message> PairClient::receivedOfType(MessageType type) {
+    std::vector<Message> found;
+    for (const Message& m : received()) {
+        if (m.type == type) {
+            found.push_back(m);
+        }
+    }
+    return found;
+}
+
+bool PairClient::closed() {
+    receive();
+    return closed_;
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+// A client of a WorldServer that a test drives turn by turn in its own
+// thread: one end of a socket pair whose other end the server adopted. The
+// test calls the server's serveOnce between what the clients send and read,
+// so that every step is deterministic.
+
+#include <string>
+#include <vector>
+
+#include "protocol/wire_message.h"
+#include "server/world_server.h"
+
+class PairClient {
+  public:
+    // `serverSendBuffer` bytes of socket buffer on the server's end (0: the
+    // system's default); a small one makes output wait in the server soon.
+    explicit PairClient(WorldServer& server, int serverSendBuffer = 0);
+    ~PairClient();
+    PairClient(const PairClient&) = delete;
+    PairClient& operator=(const PairClient&) = delete;
+
+    void send(const wire::Message& message);
+    // Sends a request, lets the server take turns, and returns the reason
+    // code of its answer (-1 when none came).
+    int request(const wire::Message& message, int* value = nullptr);
+    // Hello, Login and, when world is not empty, Enter; the first failing code.
+    int join(const std::string& name, int citizen = 0, const std::string& password = "",
+             bool bot = false, const std::string& world = "welcome");
+    // Reads what has arrived so far, without waiting.
+    void receive();
+    // Every message received so far, in order (reads first).
+    const std::vector<wire::Message>& received();
+    std::vector<wire::Message> receivedOfType(wire::MessageType type);
+    // True once the server closed its sending side.
+    bool closed();
+    int session() const { return session_; }
+
+  private:
+    WorldServer& server_;
+    int fd_ = -1;
+    wire::FrameReader reader_;
+    std::vector<wire::Message> received_;
+    bool closed_ = false;
+    int session_ = 0;
+};
+
+// Lets the server take `turns` turns without waiting.
+void serveTurns(WorldServer& server, int turns = 4);
