@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -248,6 +250,88 @@ TEST_F(AvatarClientTest, CrowdJoinsChatsAndReports) {
     std::ostringstream printed;
     printCrowdReport(report, settings, printed);
     EXPECT_NE(printed.str().find("avatars joined: 11 of 12"), std::string::npos) << printed.str();
+}
+
+// A stand-in for the bot: hears everything, relays each said line to every
+// other avatar present as "name:\ttext", answers each command to its sender.
+class Relayer {
+  public:
+    explicit Relayer(int port) {
+        EXPECT_EQ(avatar_.join(port, "Relay", 7, "secret", "welcome", true, true), SDK_OK);
+        thread_ = std::thread([this] { run(); });
+    }
+    ~Relayer() {
+        stop_ = true;
+        thread_.join();
+    }
+    // Who said the commands, in order; read after the crowd has finished.
+    const std::vector<std::string>& commanders() const { return commanders_; }
+
+  private:
+    void run() {
+        WorldConnection& connection = avatar_.connection();
+        while (!stop_ && connection.isOpen()) {
+            connection.wait(20);
+            connection.receive();
+            for (const wire::Message& m : connection.events()) {
+                if (m.type == wire::MessageType::AvatarArrived) {
+                    present_.insert(m.session);
+                } else if (m.type == wire::MessageType::AvatarLeft) {
+                    present_.erase(m.session);
+                } else if (m.type == wire::MessageType::Chat && m.text[0] == '!') {
+                    commanders_.push_back(m.name);
+                    connection.postConsole(0, 0, 0, "done", m.session);
+                } else if (m.type == wire::MessageType::Chat) {
+                    for (int session : present_) {
+                        if (session != m.session) {
+                            connection.postConsole(0, 0, 0, m.name + ":\t" + m.text, session);
+                        }
+                    }
+                }
+            }
+            connection.events().clear();
+            connection.flush();
+        }
+    }
+
+    TestAvatar avatar_;
+    std::set<int> present_;
+    std::vector<std::string> commanders_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+TEST_F(AvatarClientTest, CrowdCountsEveryRelayedCopyAndCommandReply) {
+    Relayer relayer(server_->port());
+    CrowdSettings settings;
+    settings.port = server_->port();
+    settings.avatars = 30;
+    settings.linesPerSecond = 60;
+    settings.movesPerSecond = 20;
+    settings.seconds = 0.5;
+    settings.drainSeconds = 0.5;
+    settings.commanders = 3;  // citizens 100, 101, 102: only 100 is known
+    settings.commandShare = 0.3;
+    std::ostringstream log;
+    const CrowdReport report = runCrowd(settings, log);
+    ASSERT_EQ(report.joined, 28);
+    ASSERT_FALSE(report.connectionLost);
+    const long long relayedLines = report.linesSaid - report.commandsSaid;
+    ASSERT_GT(relayedLines, 5);
+    ASSERT_GT(report.commandsSaid, 0);
+    // Each relayed line reaches every other member once, and is timed once.
+    EXPECT_EQ(report.relayedReceived, relayedLines * (report.joined - 1));
+    EXPECT_EQ(report.latencySamples, report.relayedReceived);
+    EXPECT_LE(report.relayedMax, relayedLines);
+    EXPECT_LE(report.relayedMin, report.relayedMedian);
+    EXPECT_LE(report.relayedMedian, report.relayedMax);
+    EXPECT_GE(report.relayedMin, relayedLines - report.linesSaid);
+    EXPECT_EQ(report.otherConsoleMessages, report.commandsSaid);
+    // Commands come only from the commanders that joined.
+    EXPECT_EQ(relayer.commanders(),
+              std::vector<std::string>(static_cast<std::size_t>(report.commandsSaid), "Crowd0"));
+    EXPECT_NE(log.str().find("crowd: Crowd1 could not join (reason 14)\n"), std::string::npos)
+        << log.str();
 }
 
 TEST_F(AvatarClientTest, AStoppedCrowdStillReports) {

@@ -70,3 +70,13 @@ TEST(LatencyStats, NearestRankPercentiles) {
     EXPECT_EQ(stats.p99(), 100.0);
     EXPECT_EQ(stats.percentile(100.0), 1000.0);
 }
+
+TEST(LatencyStats, PastItsBoundASampleStandsForAll) {
+    LatencyStats stats(1000);
+    for (int i = 1; i <= 100000; ++i) {
+        stats.add(i);  // rising: the first thousand alone would say 500
+    }
+    EXPECT_EQ(stats.count(), 100000u);
+    EXPECT_NEAR(stats.median(), 50000.0, 5000.0);
+    EXPECT_NEAR(stats.p99(), 99000.0, 1500.0);
+}

@@ -1,18 +1,16 @@
 #include "avatar/crowd.h"
 
-#include <poll.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <deque>
-#include <memory>
 #include <ostream>
 #include <random>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
-#include "avatar/avatar_session.h"
+#include "avatar/avatar_fleet.h"
 #include "avatar/latency_stats.h"
 #include "sdk/reason_codes.h"
 #include "text/cp1251.h"
@@ -46,31 +44,44 @@ Position gridPosition(int cell, int i) {
     return position;
 }
 
-class Crowd {
-public:
+// Hashes std::string and std::string_view alike, so that a relayed text seen
+// in place can be looked up without a copy.
+struct TextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const {
+        return std::hash<std::string_view>{}(text);
+    }
+};
+
+class Crowd : public FleetObserver {
+  public:
     Crowd(const CrowdSettings& settings, std::ostream& log, const std::atomic<bool>* stop)
-        : settings_(settings), log_(log), stop_(stop), random_(settings.seed) {}
+        : settings_(settings), log_(log), stop_(stop), random_(settings.seed), fleet_(*this) {}
     CrowdReport run();
 
-private:
+    void onConsole(std::size_t member, std::string_view text) override;
+    void onLost(std::size_t member) override;
+
+  private:
     void joinAll();
     void sayOne();
     void moveOne();
     void forgetOldLines();
-    void pollAll(int timeoutMs);
-    void collect(std::size_t avatar, std::deque<wire::Message>& events);
     void summarise();
     bool stopAsked() const { return stop_ != nullptr && stop_->load(); }
+    std::string name(std::size_t member) const { return "Crowd" + std::to_string(member); }
 
     const CrowdSettings& settings_;
     std::ostream& log_;
     const std::atomic<bool>* stop_;
     std::mt19937 random_;
-    std::vector<std::unique_ptr<AvatarSession>> avatars_;
-    std::vector<std::string> names_;
-    std::vector<long long> relayed_;
-    std::unordered_map<std::string, Clock::time_point> sentAt_;  // relay line -> when said
-    std::deque<std::string> sentOrder_;                          // sentAt_'s keys, oldest first
+    AvatarFleet fleet_;
+    std::vector<std::size_t> joined_;      // members that joined, in order
+    std::vector<std::size_t> commanders_;  // those of them that joined as citizens
+    std::vector<long long> relayed_;       // per member
+    // relayed line -> when said
+    std::unordered_map<std::string, Clock::time_point, TextHash, std::equal_to<>> sentAt_;
+    std::deque<std::string> sentOrder_;  // sentAt_'s keys, oldest first
     LatencyStats latency_;
     CrowdReport report_;
     long long lineNumber_ = 0;
@@ -78,7 +89,7 @@ private:
 
 CrowdReport Crowd::run() {
     joinAll();
-    if (avatars_.empty()) {
+    if (joined_.empty()) {
         return report_;
     }
     const auto start = Clock::now();
@@ -96,7 +107,7 @@ CrowdReport Crowd::run() {
             nextMove += moveGap;
         }
         const double until = std::min({nextLine, nextMove, settings_.seconds}) - secondsSince(start);
-        pollAll(std::max(0, static_cast<int>(until * 1000)));
+        fleet_.turn(std::max(0, static_cast<int>(until * 1000)));
     }
     // To a tenth of a second, for the report.
     report_.secondsChatted = std::round(std::min(secondsSince(start), settings_.seconds) * 10) / 10;
@@ -104,50 +115,48 @@ CrowdReport Crowd::run() {
     const auto drainStart = Clock::now();
     while (secondsSince(drainStart) < settings_.drainSeconds && !report_.connectionLost &&
            !report_.stopped) {
-        pollAll(50);
+        fleet_.turn(50);
     }
     summarise();
     return report_;
 }
 
 void Crowd::joinAll() {
-    for (int i = 0; i < settings_.avatars && !stopAsked(); ++i) {
-        AvatarLogin login;
+    std::vector<AvatarLogin> logins(static_cast<std::size_t>(settings_.avatars));
+    for (std::size_t i = 0; i < logins.size(); ++i) {
+        AvatarLogin& login = logins[i];
         login.address = settings_.address;
         login.port = settings_.port;
         login.world = settings_.world;
-        login.name = "Crowd" + std::to_string(i);
-        if (i < settings_.commanders) {
-            login.citizen = settings_.citizenBase + i;
+        login.name = name(i);
+        if (i < static_cast<std::size_t>(settings_.commanders)) {
+            login.citizen = settings_.citizenBase + static_cast<int>(i);
             login.password = settings_.commanderPassword;
         }
-        login.position = gridPosition(i % (GRID * GRID), i);
-        auto avatar = std::make_unique<AvatarSession>();
-        const int rc = avatar->join(login);
-        if (rc != SDK_OK) {
-            ++report_.failedJoins;
-            if (report_.failedJoins == 1) {
-                log_ << "crowd: " << login.name << " could not join (reason " << rc << ")\n";
+        login.position = gridPosition(static_cast<int>(i) % (GRID * GRID), static_cast<int>(i));
+    }
+    relayed_.assign(logins.size(), 0);
+    fleet_.join(logins, stop_);
+    for (std::size_t i = 0; i < fleet_.size(); ++i) {
+        if (fleet_.joined(i)) {
+            joined_.push_back(i);
+            if (i < static_cast<std::size_t>(settings_.commanders)) {
+                commanders_.push_back(i);
             }
-            continue;
-        }
-        names_.push_back(login.name);
-        avatars_.push_back(std::move(avatar));
-        // Read what the joins so far have sent, so no buffer fills meanwhile.
-        if (avatars_.size() % 50 == 0) {
-            pollAll(0);
+        } else if (fleet_.failed(i) && ++report_.failedJoins == 1) {
+            log_ << "crowd: " << name(i) << " could not join (reason " << fleet_.joinCode(i)
+                 << ")\n";
         }
     }
-    report_.joined = static_cast<int>(avatars_.size());
-    relayed_.assign(avatars_.size(), 0);
+    report_.joined = static_cast<int>(joined_.size());
     log_ << "crowd: " << report_.joined << " avatars joined\n";
 }
 
 void Crowd::sayOne() {
     std::uniform_real_distribution<double> chance(0.0, 1.0);
-    const int commanders = std::min<int>(settings_.commanders, static_cast<int>(avatars_.size()));
-    const bool command = commanders > 0 && chance(random_) < settings_.commandShare;
-    const std::size_t i = random_() % (command ? static_cast<std::size_t>(commanders) : avatars_.size());
+    const bool command = !commanders_.empty() && chance(random_) < settings_.commandShare;
+    const std::vector<std::size_t>& speakers = command ? commanders_ : joined_;
+    const std::size_t i = speakers[random_() % speakers.size()];
     std::string text;
     if (command) {
         text = COMMANDS[random_() % std::size(COMMANDS)];
@@ -155,67 +164,53 @@ void Crowd::sayOne() {
     } else {
         text = ru(PHRASES[random_() % std::size(PHRASES)]) + " #" + std::to_string(++lineNumber_);
         forgetOldLines();
-        const std::string relayed = names_[i] + ":\t" + text;
+        const std::string relayed = name(i) + ":\t" + text;
         sentAt_[relayed] = Clock::now();
         sentOrder_.push_back(relayed);
     }
-    if (avatars_[i]->say(text) == SDK_OK) {
+    if (fleet_.say(i, text) == SDK_OK) {
         ++report_.linesSaid;
     }
 }
 
 void Crowd::forgetOldLines() {
     const auto horizon = Clock::now() - MATCH_WINDOW;
-    while (!sentOrder_.empty() && sentAt_.at(sentOrder_.front()) < horizon) {
+    while (!sentOrder_.empty() && sentAt_.find(sentOrder_.front())->second < horizon) {
         sentAt_.erase(sentOrder_.front());
         sentOrder_.pop_front();
     }
 }
 
 void Crowd::moveOne() {
-    const std::size_t i = random_() % avatars_.size();
-    avatars_[i]->moveTo(gridPosition(static_cast<int>(random_() % (GRID * GRID)), static_cast<int>(i)));
+    const std::size_t i = joined_[random_() % joined_.size()];
+    fleet_.moveTo(i,
+                  gridPosition(static_cast<int>(random_() % (GRID * GRID)), static_cast<int>(i)));
 }
 
-void Crowd::pollAll(int timeoutMs) {
-    std::vector<pollfd> fds;
-    fds.reserve(avatars_.size());
-    for (auto& avatar : avatars_) {
-        WorldConnection& connection = avatar->connection();
-        const short events = static_cast<short>(POLLIN | (connection.wantsWrite() ? POLLOUT : 0));
-        fds.push_back(pollfd{connection.fd(), events, 0});
+void Crowd::onConsole(std::size_t member, std::string_view text) {
+    auto sent = sentAt_.find(text);
+    if (sent == sentAt_.end()) {
+        ++report_.otherConsoleMessages;
+        return;
     }
-    ::poll(fds.data(), fds.size(), timeoutMs);
-    for (std::size_t i = 0; i < avatars_.size(); ++i) {
-        if (fds[i].revents != 0 || avatars_[i]->connection().wantsWrite()) {
-            collect(i, avatars_[i]->poll());
-        }
-        if (!avatars_[i]->connection().isOpen() && !report_.connectionLost) {
-            report_.connectionLost = true;
-            log_ << "crowd: " << names_[i] << " lost its connection\n";
-        }
-    }
+    ++relayed_[member];
+    ++report_.relayedReceived;
+    latency_.add(std::chrono::duration<double, std::milli>(Clock::now() - sent->second).count());
 }
 
-void Crowd::collect(std::size_t avatar, std::deque<wire::Message>& events) {
-    for (const wire::Message& event : events) {
-        if (event.type != wire::MessageType::ConsoleMessage) {
-            continue;
-        }
-        auto sent = sentAt_.find(event.text);
-        if (sent == sentAt_.end()) {
-            ++report_.otherConsoleMessages;
-            continue;
-        }
-        ++relayed_[avatar];
-        ++report_.relayedReceived;
-        latency_.add(std::chrono::duration<double, std::milli>(Clock::now() - sent->second).count());
+void Crowd::onLost(std::size_t member) {
+    if (!report_.connectionLost) {
+        report_.connectionLost = true;
+        log_ << "crowd: " << name(member) << " lost its connection\n";
     }
-    events.clear();
 }
 
 void Crowd::summarise() {
-    std::vector<long long> counts = relayed_;
+    std::vector<long long> counts;
+    counts.reserve(joined_.size());
+    for (std::size_t i : joined_) {
+        counts.push_back(relayed_[i]);
+    }
     std::sort(counts.begin(), counts.end());
     if (!counts.empty()) {
         report_.relayedMin = counts.front();

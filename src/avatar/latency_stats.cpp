@@ -3,6 +3,20 @@
 #include <algorithm>
 #include <cmath>
 
+void LatencyStats::add(double milliseconds) {
+    ++count_;
+    if (samples_.size() < maxSamples_) {
+        samples_.push_back(milliseconds);
+        return;
+    }
+    // Reservoir sampling: the new sample replaces a kept one with the chance
+    // that keeps every sample so far equally likely to be in the reservoir.
+    const std::uint64_t slot = random_() % count_;
+    if (slot < maxSamples_) {
+        samples_[static_cast<std::size_t>(slot)] = milliseconds;
+    }
+}
+
 double LatencyStats::percentile(double p) const {
     if (samples_.empty()) {
         return 0.0;

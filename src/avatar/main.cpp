@@ -1,6 +1,7 @@
 // tintbeacon-avatar: join a world as an avatar, from a terminal or a script,
 // or run a simulated crowd.
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -30,6 +31,15 @@ void stopCrowdOnSignals() {
     }
 }
 
+// A crowd holds a socket per avatar: take the hard limit of open files.
+void raiseFileLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -51,6 +61,7 @@ int main(int argc, char** argv) {
     }
     if (options->crowd) {
         stopCrowdOnSignals();
+        raiseFileLimit();
         const CrowdReport report = runCrowd(options->crowdSettings, std::cerr, &crowdStop);
         printCrowdReport(report, options->crowdSettings, std::cout);
         return report.joined > 0 && !report.connectionLost ? 0 : 1;

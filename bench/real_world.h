@@ -1,0 +1,53 @@
+#pragma once
+
+// The real programs for the scale and throughput benchmarks: the world server
+// `tintbeacon-world` and the bot `tintbeacon`, each a child process of the
+// benchmark, in a scratch directory removed afterwards. The benchmark's own
+// avatars (an AvatarFleet) join over TCP like anyone else.
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+
+#include "e2e/child_process.h"
+
+class RealWorld {
+  public:
+    // The bot logs in as citizen 1, speakers that need to broadcast as
+    // citizen SPEAKER_CITIZEN with SPEAKER_PASSWORD.
+    static constexpr int SPEAKER_CITIZEN = 2;
+    static constexpr const char* SPEAKER_PASSWORD = "speak";
+
+    RealWorld() = default;
+    ~RealWorld();
+    RealWorld(const RealWorld&) = delete;
+    RealWorld& operator=(const RealWorld&) = delete;
+
+    // Starts the world on a free port, taking maxClients connections and with
+    // its flood limit switched off, then the bot at 0N 0W. False with a
+    // message on standard error when either fails to start.
+    bool start(std::size_t maxClients);
+
+    int port() const { return port_; }
+    pid_t worldPid() const { return world_.pid(); }
+    pid_t botPid() const { return bot_.pid(); }
+
+  private:
+    std::filesystem::path dir_;
+    ChildProcess world_;
+    ChildProcess bot_;
+    int port_ = 0;
+};
+
+// A field of /proc/PID/status in kB (VmRSS, VmHWM), or -1.
+long long statusKb(pid_t pid, const std::string& field);
+// User and system CPU time of the process so far, in seconds.
+double cpuSeconds(pid_t pid);
+// This process's user and system CPU time so far, in seconds.
+double ownCpuSeconds();
+// The first three fields of /proc/loadavg.
+std::string loadAverage();
+// Takes the hard limit of open files: every avatar is a socket.
+void raiseFileLimit();
