@@ -1,29 +1,58 @@
 #include "server/output_queue.h"
 
+#include <algorithm>
+
 namespace {
 
 // What the allocator keeps beside each block it hands out.
 constexpr std::size_t ALLOCATION_OVERHEAD = 16;
+// The least room of a chunk made for more than one frame.
+constexpr std::size_t MIN_CHUNK_BYTES = 512;
 
 }  // namespace
 
-std::size_t OutputQueue::costOf(std::size_t size) {
-    // The string object itself sits in the deque's blocks; its bytes (and a
+std::size_t OutputQueue::heldBy(std::size_t capacity) {
+    // The string object sits in the deque's blocks; its bytes (and a
     // terminating zero) in a block of their own.
-    return sizeof(std::string) + size + 1 + ALLOCATION_OVERHEAD;
+    return sizeof(std::string) + capacity + 1 + ALLOCATION_OVERHEAD;
 }
 
-void OutputQueue::push(const std::string& frame) {
-    frames_.emplace_back(frame);
-    held_ += costOf(frame.size());
+bool OutputQueue::fitsBack(std::size_t size) const {
+    return !chunks_.empty() && chunks_.back().capacity() - chunks_.back().size() >= size;
+}
+
+std::size_t OutputQueue::newChunkCapacity(std::size_t size) const {
+    if (chunks_.empty()) {
+        // A string never holds less than its built-in room.
+        return std::max(size, std::string().capacity());
+    }
+    std::size_t room = std::max<std::size_t>(MIN_CHUNK_BYTES, 2 * chunks_.back().capacity());
+    return std::max(size, std::min(room, CHUNK_BYTES));
+}
+
+std::size_t OutputQueue::costOf(std::size_t size) const {
+    return fitsBack(size) ? 0 : heldBy(newChunkCapacity(size));
+}
+
+std::size_t OutputQueue::push(const std::string& frame) {
+    std::size_t added = 0;
+    if (!fitsBack(frame.size())) {
+        std::string chunk;
+        chunk.reserve(newChunkCapacity(frame.size()));
+        chunks_.push_back(std::move(chunk));
+        added = heldBy(chunks_.back().capacity());
+        held_ += added;
+    }
+    chunks_.back() += frame;
+    return added;
 }
 
 int OutputQueue::gather(iovec* iov, int max) const {
     int filled = 0;
     std::size_t skip = offset_;
-    for (auto frame = frames_.begin(); frame != frames_.end() && filled < max; ++frame) {
-        iov[filled].iov_base = const_cast<char*>(frame->data() + skip);
-        iov[filled].iov_len = frame->size() - skip;
+    for (auto chunk = chunks_.begin(); chunk != chunks_.end() && filled < max; ++chunk) {
+        iov[filled].iov_base = const_cast<char*>(chunk->data() + skip);
+        iov[filled].iov_len = chunk->size() - skip;
         ++filled;
         skip = 0;
     }
@@ -31,21 +60,21 @@ int OutputQueue::gather(iovec* iov, int max) const {
 }
 
 void OutputQueue::consume(std::size_t sent) {
-    while (!frames_.empty() && sent > 0) {
-        const std::size_t left = frames_.front().size() - offset_;
+    while (!chunks_.empty() && sent > 0) {
+        const std::size_t left = chunks_.front().size() - offset_;
         if (sent < left) {
             offset_ += sent;
             return;
         }
         sent -= left;
-        held_ -= costOf(frames_.front().size());
-        frames_.pop_front();
+        held_ -= heldBy(chunks_.front().capacity());
+        chunks_.pop_front();
         offset_ = 0;
     }
 }
 
 void OutputQueue::clear() {
-    std::deque<std::string>().swap(frames_);
+    std::deque<std::string>().swap(chunks_);
     offset_ = 0;
     held_ = 0;
 }

@@ -1,9 +1,11 @@
 #pragma once
 
-// The output waiting for one client: whole frames in the order queued, sent
-// from the front. It counts the memory it holds (each frame's storage and
-// bookkeeping, not just its bytes), and gives every frame's memory back once
-// that frame is sent, so a queue that was once long holds nothing later.
+// The output waiting for one client, in the order queued, sent from the
+// front. Small frames are packed into chunks of up to CHUNK_BYTES, so that a
+// newcomer's thousands of arrivals cost a few allocations and leave in a few
+// large writes; a chunk's memory goes back as soon as it is sent whole, so a
+// queue that was once long holds nothing later. It counts the memory it holds
+// (each chunk's storage and bookkeeping, not just its bytes).
 
 #include <sys/uio.h>
 
@@ -13,26 +15,36 @@
 
 class OutputQueue {
   public:
-    // The memory one queued frame of `size` bytes holds.
-    static std::size_t costOf(std::size_t size);
+    static constexpr std::size_t CHUNK_BYTES = 16 * 1024;
 
-    bool empty() const { return frames_.empty(); }
-    // Memory held by the waiting frames: the sum of their costOf.
+    // What queuing a frame of `size` bytes would add to heldBytes.
+    std::size_t costOf(std::size_t size) const;
+
+    bool empty() const { return chunks_.empty(); }
+    // Memory held by the waiting output.
     std::size_t heldBytes() const { return held_; }
 
-    // Queues a copy of the frame (its storage exactly its size).
-    void push(const std::string& frame);
+    // Queues a copy of the frame; returns what that added to heldBytes (at
+    // most costOf its size).
+    std::size_t push(const std::string& frame);
     // Points up to `max` iovecs at the unsent bytes, front first; returns how
     // many it filled. They stay valid until the next push, consume or clear.
     int gather(iovec* iov, int max) const;
     // Forgets the first `sent` unsent bytes (at most all of them), releasing
-    // every frame sent whole.
+    // every chunk sent whole.
     void consume(std::size_t sent);
     // Forgets everything and releases its memory.
     void clear();
 
   private:
-    std::deque<std::string> frames_;
-    std::size_t offset_ = 0;  // bytes of the front frame already sent
+    static std::size_t heldBy(std::size_t capacity);
+    bool fitsBack(std::size_t size) const;
+    // The room a new chunk for a frame of `size` bytes is given: the frame
+    // alone when nothing waits (the usual case, one frame a turn), else room
+    // for more, growing with what waits up to CHUNK_BYTES.
+    std::size_t newChunkCapacity(std::size_t size) const;
+
+    std::deque<std::string> chunks_;
+    std::size_t offset_ = 0;  // bytes of the front chunk already sent
     std::size_t held_ = 0;
 };

@@ -676,7 +676,7 @@ void WorldServer::send(Client& client, const std::string& frame) {
     if (client.dropped) {
         return;
     }
-    const std::size_t cost = OutputQueue::costOf(frame.size());
+    const std::size_t cost = client.output.costOf(frame.size());
     if (client.output.heldBytes() + cost > config_.maxOutputBytes) {
         log("connection " + std::to_string(client.fd) + " does not read its messages: dropped");
         drop(client);
@@ -694,8 +694,7 @@ void WorldServer::send(Client& client, const std::string& frame) {
             return;
         }
     }
-    client.output.push(frame);
-    heldOutput_ += cost;
+    heldOutput_ += client.output.push(frame);
     peakHeldOutput_ = std::max(peakHeldOutput_, heldOutput_);
 }
 

@@ -1,0 +1,59 @@
+// A client's waiting output: frames packed into chunks, sent in order, their
+// memory counted while held and given back once sent.
+
+#include "server/output_queue.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::string unsent(const OutputQueue& queue) {
+    iovec iov[64];
+    std::string bytes;
+    const int filled = queue.gather(iov, 64);
+    for (int i = 0; i < filled; ++i) {
+        bytes.append(static_cast<const char*>(iov[i].iov_base), iov[i].iov_len);
+    }
+    return bytes;
+}
+
+TEST(OutputQueue, PacksFramesInOrderAndCountsExactlyWhatItHolds) {
+    OutputQueue queue;
+    std::string expected;
+    std::size_t counted = 0;
+    for (int i = 0; i < 2000; ++i) {
+        const std::string frame = "frame " + std::to_string(i) + ";";
+        const std::size_t cost = queue.costOf(frame.size());
+        const std::size_t added = queue.push(frame);
+        EXPECT_EQ(added, cost) << i;
+        counted += added;
+        expected += frame;
+    }
+    EXPECT_EQ(queue.heldBytes(), counted);
+    EXPECT_EQ(unsent(queue), expected);
+    // Thousands of small frames take a few chunks, not an allocation each.
+    iovec iov[64];
+    EXPECT_LT(queue.gather(iov, 64), 10);
+
+    // Sent a little at a time: what is left is the rest, in order.
+    queue.consume(7);
+    EXPECT_EQ(unsent(queue), expected.substr(7));
+    queue.consume(expected.size());
+    EXPECT_TRUE(queue.empty());
+    EXPECT_EQ(queue.heldBytes(), 0u);
+}
+
+TEST(OutputQueue, AFrameLargerThanAChunkTravelsWhole) {
+    OutputQueue queue;
+    queue.push("small");
+    const std::string big(OutputQueue::CHUNK_BYTES * 2, 'b');
+    queue.push(big);
+    EXPECT_EQ(unsent(queue), "small" + big);
+    queue.clear();
+    EXPECT_EQ(queue.heldBytes(), 0u);
+    EXPECT_EQ(unsent(queue), "");
+}
+
+}  // namespace
