@@ -28,10 +28,6 @@ using wire::MessageType;
 namespace {
 
 constexpr std::size_t READ_CHUNK = 64 * 1024;
-// What one client may have read in one turn before the others' turn comes:
-// enough for a bot's fan-out of hundreds of console frames, while a flood
-// from one connection still cannot keep the rest waiting long.
-constexpr std::size_t READ_BUDGET = 1024 * 1024;
 constexpr int ACCEPTS_PER_TURN = 64;
 constexpr long long LINGER_MS = 2000;
 // Frames handed to one sendmsg: the most the system takes (IOV_MAX), so one
@@ -385,7 +381,9 @@ void WorldServer::expireLogins(long long now) {
 
 void WorldServer::readFrom(Client& client) {
     char buffer[READ_CHUNK];
-    std::size_t budget = READ_BUDGET;
+    // Enough by default for hundreds of a bot's console frames a turn, while
+    // a flood from one connection still cannot keep the rest waiting long.
+    std::size_t budget = std::max<std::size_t>(config_.readBudgetBytes, 1);
     std::string body;
     while (budget > 0 && !client.closing && !client.dropped) {
         const ssize_t n = ::recv(client.fd, buffer, std::min(sizeof buffer, budget), 0);

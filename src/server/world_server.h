@@ -104,7 +104,7 @@ class WorldServer {
     // The time (ms) of the next deadline of any client; 0 when none.
     long long nextDeadline() const;
     void expireLogins(long long now);
-    // Reads up to READ_BUDGET bytes and handles every whole frame, so that at
+    // Reads up to the configured budget and handles every whole frame, so that at
     // most one partial frame stays buffered.
     void readFrom(Client& client);
     void writeTo(Client& client);
