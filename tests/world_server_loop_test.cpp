@@ -131,8 +131,8 @@ TEST(WorldServerLoop, AnsweredStateMeansTheOthersMoveIsQueuedEvenWhenUnchanged) 
         EXPECT_EQ(replies.back().value, 0);
         std::vector<Message> moves = observer.receivedOfType(MessageType::AvatarMoved);
         ASSERT_EQ(moves.size(), before + 1) << round;
-        EXPECT_EQ(std::vector<int>({moves.back().session, moves.back().x, moves.back().y,
-                                    moves.back().z}),
+        EXPECT_EQ(std::vector<int>(
+                      {moves.back().session, moves.back().x, moves.back().y, moves.back().z}),
                   std::vector<int>({mover.session(), 5, 6, 7}));
     }
 }

@@ -17,9 +17,9 @@
 #include <string_view>
 #include <vector>
 
+#include "protocol/monotonic_clock.h"
 #include "sdk/reason_codes.h"
 #include "sdk/reason_text.h"
-#include "protocol/monotonic_clock.h"
 #include "server/server_log.h"
 
 using wire::Message;

@@ -71,8 +71,8 @@ class WorldServer {
         // that the last message is not lost to a reset.
         long long lingerUntilMs = 0;
         bool dropped = false;  // close at once
-        unsigned interest = 0;      // what the poller watches the socket for
-        bool writeQueued = false;   // listed in writeDue_ for this turn
+        unsigned interest = 0;          // what the poller watches the socket for
+        bool writeQueued = false;       // listed in writeDue_ for this turn
         long long loginDeadlineMs = 0;  // closed when not logged in by then
         int session = 0;                // 0 until logged in
         int citizen = 0;
@@ -156,7 +156,7 @@ class WorldServer {
     // logged in, closing, lingering or dropped. Only these are checked each
     // turn, so a turn costs nothing for the sessions that are merely idle.
     std::set<int> unsettled_;
-    std::vector<int> writeDue_;       // sockets to write at the end of the turn
+    std::vector<int> writeDue_;         // sockets to write at the end of the turn
     std::vector<Poller::Event> ready_;  // scratch for the poller
     std::size_t heldOutput_ = 0;     // the sum of the clients' output.heldBytes()
     std::size_t peakHeldOutput_ = 0;  // the most heldOutput_ since memory was last released
