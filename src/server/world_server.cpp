@@ -211,9 +211,16 @@ void WorldServer::updateInterest(Client& client) {
     if (!client.output.empty()) {
         wanted |= Poller::WRITE;
     }
-    if (wanted != client.interest && poller_.modify(client.fd, wanted)) {
-        client.interest = wanted;
+    if (wanted == client.interest) {
+        return;
     }
+    if (!poller_.modify(client.fd, wanted)) {
+        // Unwatched, its output could wait for ever.
+        log("connection " + std::to_string(client.fd) + ": " + poller_.error() + ", dropped");
+        drop(client);
+        return;
+    }
+    client.interest = wanted;
 }
 
 void WorldServer::queueWrite(Client& client) {
