@@ -40,11 +40,12 @@ class Poller {
     // Stops watching `fd`; call before closing it.
     void remove(int fd);
     // Waits up to `timeoutMs` (-1: without end) for watched descriptors to be
-    // ready and replaces `ready` with them, at most `maxEvents`. An interrupted
-    // wait returns true with nothing ready; false when waiting failed.
-    bool wait(int timeoutMs, std::vector<Event>& ready, int maxEvents);
+    // ready and replaces `ready` with all of them. An interrupted wait returns
+    // true with nothing ready; false when waiting failed.
+    bool wait(int timeoutMs, std::vector<Event>& ready);
 
   private:
     int handle_ = -1;
+    int watched_ = 0;  // descriptors added and not removed
     std::string error_;
 };

@@ -1,6 +1,7 @@
 #include <sys/epoll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -44,6 +45,7 @@ bool Poller::add(int fd, unsigned interest) {
         error_ = std::string("epoll_ctl add: ") + std::strerror(errno);
         return false;
     }
+    ++watched_;
     return true;
 }
 
@@ -59,10 +61,15 @@ bool Poller::modify(int fd, unsigned interest) {
 }
 
 void Poller::remove(int fd) {
-    ::epoll_ctl(handle_, EPOLL_CTL_DEL, fd, nullptr);
+    if (::epoll_ctl(handle_, EPOLL_CTL_DEL, fd, nullptr) == 0) {
+        --watched_;
+    }
 }
 
-bool Poller::wait(int timeoutMs, std::vector<Event>& ready, int maxEvents) {
+bool Poller::wait(int timeoutMs, std::vector<Event>& ready) {
+    // Room for every watched descriptor, so that all that are ready are
+    // served in one turn.
+    const int maxEvents = std::max(watched_, 1);
     thread_local std::vector<epoll_event> events;
     events.resize(static_cast<std::size_t>(maxEvents));
     ready.clear();

@@ -154,9 +154,7 @@ bool WorldServer::serveOnce(int timeoutMs) {
             timeoutMs = static_cast<int>(std::min<long long>(untilDeadline, 1 << 30));
         }
     }
-    // Room for every descriptor, so that each ready client is served this turn.
-    const int most = static_cast<int>(std::min<std::size_t>(clients_.size() + 2, 1 << 20));
-    if (!poller_.wait(timeoutMs, ready_, most)) {
+    if (!poller_.wait(timeoutMs, ready_)) {
         log(poller_.error());
         return false;
     }
