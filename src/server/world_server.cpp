@@ -639,6 +639,9 @@ void WorldServer::handleEnter(Client& client, const Message& message) {
     client.world = message.name;
     client.x = client.y = client.z = 0;
     reply(client, MessageType::Enter, SDK_OK);
+    std::string arrival;  // the newcomer's, the same for everyone
+    wire::encodeFrame(avatarArrived(client.session, client.citizen, client.name, 0, 0, 0),
+                      arrival);
     // In the order of login, so that a newcomer's roster reads the same way
     // every time.
     for (auto& [session, fd] : sessions_) {
@@ -648,7 +651,7 @@ void WorldServer::handleEnter(Client& client, const Message& message) {
         }
         send(client,
              avatarArrived(other.session, other.citizen, other.name, other.x, other.y, other.z));
-        send(other, avatarArrived(client.session, client.citizen, client.name, 0, 0, 0));
+        send(other, arrival);
     }
 }
 
