@@ -640,8 +640,7 @@ void WorldServer::handleEnter(Client& client, const Message& message) {
     client.x = client.y = client.z = 0;
     reply(client, MessageType::Enter, SDK_OK);
     std::string arrival;  // the newcomer's, the same for everyone
-    wire::encodeFrame(avatarArrived(client.session, client.citizen, client.name, 0, 0, 0),
-                      arrival);
+    wire::encodeFrame(avatarArrived(client.session, client.citizen, client.name, 0, 0, 0), arrival);
     // In the order of login, so that a newcomer's roster reads the same way
     // every time.
     for (auto& [session, fd] : sessions_) {
