@@ -27,6 +27,9 @@ struct ServerConfig {
     // average, `chatBurst` at once. A rate of 0 switches the limit off.
     double chatRate = 10;
     int chatBurst = 20;
+    // Input read from one client in one turn before the others are served;
+    // the rest is read in the next turns. No option: tests set it small.
+    std::size_t readBudgetBytes = 1024 * 1024;
     // Connections, logins, drops and errors go to standard error unless off.
     bool logToStderr = true;
     // The live map's HTTP address (--http), off unless given.

@@ -5,7 +5,6 @@
 #include <malloc.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -18,9 +17,9 @@
 #include <string_view>
 #include <vector>
 
+#include "protocol/monotonic_clock.h"
 #include "sdk/reason_codes.h"
 #include "sdk/reason_text.h"
-#include "protocol/monotonic_clock.h"
 #include "server/server_log.h"
 
 using wire::Message;
@@ -31,7 +30,9 @@ namespace {
 constexpr std::size_t READ_CHUNK = 64 * 1024;
 constexpr int ACCEPTS_PER_TURN = 64;
 constexpr long long LINGER_MS = 2000;
-constexpr int WRITE_PIECES = 64;  // frames handed to one sendmsg
+// Frames handed to one sendmsg: the most the system takes (IOV_MAX), so one
+// turn's output to a receiver usually leaves in one call.
+constexpr int WRITE_PIECES = 1024;
 // Output that piled up to this much and then went is given back to the system.
 constexpr std::size_t TRIM_AFTER_BYTES = 32 * 1024 * 1024;
 
@@ -106,6 +107,10 @@ bool WorldServer::start(std::string& error) {
     }
     wakeRead_ = pipeFds[0];
     wakeWrite_ = pipeFds[1];
+    if (!poller_.ok() || !poller_.add(wakeRead_, Poller::READ)) {
+        error = poller_.error();
+        return false;
+    }
     listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     int on = 1;
     ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -119,6 +124,10 @@ bool WorldServer::start(std::string& error) {
     socklen_t length = sizeof address;
     ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length);
     port_ = ntohs(address.sin_port);
+    if (!poller_.add(listenFd_, Poller::READ)) {
+        error = poller_.error();
+        return false;
+    }
     spareFd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     return true;
 }
@@ -135,20 +144,9 @@ void WorldServer::run() {
 }
 
 bool WorldServer::serveOnce(int timeoutMs) {
-    std::vector<pollfd> polled;
-    polled.reserve(clients_.size() + 3);
-    polled.push_back({wakeRead_, POLLIN, 0});
-    polled.push_back({listenFd_, POLLIN, 0});
-    // A guest service (the live map) shares the loop through one descriptor;
-    // without one, a descriptor of -1 holds its place and reports nothing.
-    polled.push_back({guest_ != nullptr ? guest_->fd() : -1, POLLIN, 0});
-    constexpr std::size_t FIRST_CLIENT = 3;
-    for (auto& [fd, client] : clients_) {
-        short events = !client.closing || client.lingerUntilMs != 0 ? POLLIN : 0;
-        if (!client.output.empty()) {
-            events |= POLLOUT;
-        }
-        polled.push_back({fd, events, 0});
+    if (!poller_.ok()) {
+        log(poller_.error());
+        return false;
     }
     if (const long long deadline = nextDeadline(); deadline != 0) {
         const long long untilDeadline = std::max(0LL, deadline - clock_());
@@ -162,44 +160,129 @@ bool WorldServer::serveOnce(int timeoutMs) {
             timeoutMs = guestTimeout;
         }
     }
-    // Polling a descriptor of -1 (no listener, no wake pipe) reports nothing.
-    if (::poll(polled.data(), polled.size(), timeoutMs) < 0 && errno != EINTR) {
-        log(std::string("poll: ") + std::strerror(errno));
+    if (!poller_.wait(timeoutMs, ready_)) {
+        log(poller_.error());
         return false;
     }
-    if (polled[0].revents != 0) {
+    for (const Poller::Event& event : ready_) {
+        serveEvent(event);
+    }
+    expireLogins(clock_());
+    // Closing a client sends its departure to others, to be written this
+    // turn too; that writing may drop a client being closed, and so on.
+    do {
+        writeDue();
+        removeClosedClients();
+    } while (!writeDue_.empty());
+    releaseFreedMemory();
+    if (guest_ != nullptr) {
+        guest_->turn(guestReady_);
+        guestReady_ = false;
+    }
+    return true;
+}
+
+void WorldServer::setGuest(LoopGuest* guest) {
+    if (guest_ != nullptr) {
+        poller_.remove(guest_->fd());
+    }
+    guest_ = guest;
+    if (guest_ != nullptr && !poller_.add(guest_->fd(), Poller::READ)) {
+        log("the map's descriptor cannot be watched: " + poller_.error());
+    }
+}
+
+void WorldServer::serveEvent(const Poller::Event& event) {
+    if (guest_ != nullptr && event.fd == guest_->fd()) {
+        guestReady_ = true;
+        return;
+    }
+    if (event.fd == wakeRead_) {
         char drain[64];
         while (::read(wakeRead_, drain, sizeof drain) > 0) {
         }
+        return;
     }
-    if (polled[1].revents != 0) {
+    if (event.fd == listenFd_) {
         acceptClients();
+        return;
     }
-    for (std::size_t i = FIRST_CLIENT; i < polled.size(); ++i) {
-        auto found = clients_.find(polled[i].fd);
-        if (found == clients_.end() || polled[i].revents == 0) {
+    auto found = clients_.find(event.fd);
+    if (found == clients_.end()) {
+        return;
+    }
+    Client& client = found->second;
+    if (event.writable) {
+        queueWrite(client);
+    }
+    if (!event.readable || client.dropped) {
+        return;
+    }
+    if (client.lingerUntilMs != 0) {
+        discardInput(client);
+    } else if (!client.closing) {
+        readFrom(client);
+    }
+}
+
+void WorldServer::updateInterest(Client& client) {
+    if (client.dropped) {
+        return;  // removed from the poller when closed, this turn
+    }
+    unsigned wanted = !client.closing || client.lingerUntilMs != 0 ? Poller::READ : 0;
+    if (!client.output.empty()) {
+        wanted |= Poller::WRITE;
+    }
+    if (wanted == client.interest) {
+        return;
+    }
+    if (!poller_.modify(client.fd, wanted)) {
+        // Unwatched, its output could wait for ever.
+        log("connection " + std::to_string(client.fd) + ": " + poller_.error() + ", dropped");
+        drop(client);
+        return;
+    }
+    client.interest = wanted;
+}
+
+void WorldServer::queueWrite(Client& client) {
+    if (!client.writeQueued) {
+        client.writeQueued = true;
+        writeDue_.push_back(client.fd);
+    }
+}
+
+void WorldServer::writeDue() {
+    // Writing drops no one but the client written, and closes no socket, so
+    // every listed socket still names its client.
+    for (int fd : writeDue_) {
+        auto found = clients_.find(fd);
+        if (found == clients_.end()) {
             continue;
         }
         Client& client = found->second;
-        if (client.lingerUntilMs != 0) {
-            discardInput(client);
-        } else if (!client.closing && !client.dropped &&
-                   (polled[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
-            readFrom(client);
-        }
-    }
-    expireLogins(clock_());
-    for (auto& [fd, client] : clients_) {
+        client.writeQueued = false;
         if (!client.output.empty() && !client.dropped) {
             writeTo(client);
         }
+        updateInterest(client);
     }
-    removeClosedClients();
-    releaseFreedMemory();
-    if (guest_ != nullptr) {
-        guest_->turn(polled[2].revents != 0);
+    writeDue_.clear();
+}
+
+std::size_t WorldServer::waitingToWrite() const {
+    std::size_t waiting = 0;
+    for (const auto& [fd, client] : clients_) {
+        waiting += (client.interest & Poller::WRITE) != 0 ? 1 : 0;
     }
-    return true;
+    return waiting;
+}
+
+void WorldServer::markClosing(Client& client) {
+    client.closing = true;
+    unsettled_.insert(client.fd);
+    // A client being closed gets its one try at writing this turn.
+    queueWrite(client);
 }
 
 void WorldServer::releaseFreedMemory() {
@@ -251,6 +334,14 @@ WorldServer::Client& WorldServer::addClient(int fd) {
     Client& client = clients_[fd];
     client.fd = fd;
     client.loginDeadlineMs = clock_() + config_.loginTimeoutMs;
+    unsettled_.insert(fd);
+    if (poller_.add(fd, Poller::READ)) {
+        client.interest = Poller::READ;
+    } else {
+        log("connection " + std::to_string(fd) + ": " + poller_.error() + ", closed");
+        drop(client);
+        return client;
+    }
     if (clients_.size() <= config_.maxClients || activeClients() <= config_.maxClients) {
         return client;
     }
@@ -270,16 +361,18 @@ WorldServer::Client& WorldServer::addClient(int fd) {
 }
 
 std::size_t WorldServer::activeClients() const {
-    std::size_t active = 0;
-    for (const auto& [fd, client] : clients_) {
-        active += client.closing || client.dropped ? 0 : 1;
+    std::size_t leaving = 0;
+    for (int fd : unsettled_) {
+        const Client& client = clients_.at(fd);
+        leaving += client.closing || client.dropped ? 1 : 0;
     }
-    return active;
+    return clients_.size() - leaving;
 }
 
 WorldServer::Client* WorldServer::oldestNotLoggedIn(const Client& newcomer) {
     Client* oldest = nullptr;
-    for (auto& [fd, client] : clients_) {
+    for (int fd : unsettled_) {
+        Client& client = clients_.at(fd);
         if (&client != &newcomer && client.session == 0 && !client.closing && !client.dropped &&
             (oldest == nullptr || client.loginDeadlineMs < oldest->loginDeadlineMs)) {
             oldest = &client;
@@ -290,7 +383,8 @@ WorldServer::Client* WorldServer::oldestNotLoggedIn(const Client& newcomer) {
 
 long long WorldServer::nextDeadline() const {
     long long next = 0;
-    for (const auto& [fd, client] : clients_) {
+    for (int fd : unsettled_) {
+        const Client& client = clients_.at(fd);
         long long due = client.lingerUntilMs;
         if (client.session == 0 && !client.closing && !client.dropped) {
             due = client.loginDeadlineMs;
@@ -303,7 +397,8 @@ long long WorldServer::nextDeadline() const {
 }
 
 void WorldServer::expireLogins(long long now) {
-    for (auto& [fd, client] : clients_) {
+    for (int fd : unsettled_) {
+        Client& client = clients_.at(fd);
         if (client.session == 0 && !client.closing && !client.dropped &&
             now >= client.loginDeadlineMs) {
             log("connection " + std::to_string(fd) + " did not log in in time: closing");
@@ -315,40 +410,58 @@ void WorldServer::expireLogins(long long now) {
 
 void WorldServer::readFrom(Client& client) {
     char buffer[READ_CHUNK];
-    ssize_t n = ::recv(client.fd, buffer, sizeof buffer, 0);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-        return;
-    }
-    if (n <= 0) {
-        drop(client);
-        return;
-    }
-    client.reader.append(buffer, static_cast<std::size_t>(n));
+    // Enough by default for hundreds of a bot's console frames a turn, while
+    // a flood from one connection still cannot keep the rest waiting long.
+    std::size_t budget = std::max<std::size_t>(config_.readBudgetBytes, 1);
     std::string body;
-    while (!client.closing && !client.dropped) {
-        wire::FrameReader::Status status = client.reader.next(body);
-        if (status == wire::FrameReader::Status::NeedMore) {
+    while (budget > 0 && !client.closing && !client.dropped) {
+        const ssize_t n = ::recv(client.fd, buffer, std::min(sizeof buffer, budget), 0);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             return;
         }
-        std::optional<Message> message;
-        if (status == wire::FrameReader::Status::Frame) {
-            message = wire::decodeBody(body);
-        }
-        if (!message) {
-            log("connection " + std::to_string(client.fd) + ": malformed message, closing");
-            refuseAndClose(client, MessageType::Hello, SDK_RC_PROTOCOL_ERROR);
+        if (n <= 0) {
+            drop(client);
             return;
         }
-        handle(client, *message);
+        budget -= static_cast<std::size_t>(n);
+        // Each chunk is handled before the next is read, so that no more than
+        // one partial frame waits in the reader.
+        client.reader.append(buffer, static_cast<std::size_t>(n));
+        while (!client.closing && !client.dropped) {
+            wire::FrameReader::Status status = client.reader.next(body);
+            if (status == wire::FrameReader::Status::NeedMore) {
+                break;
+            }
+            std::optional<Message> message;
+            if (status == wire::FrameReader::Status::Frame) {
+                message = wire::decodeBody(body);
+            }
+            if (!message) {
+                log("connection " + std::to_string(client.fd) + ": malformed message, closing");
+                refuseAndClose(client, MessageType::Hello, SDK_RC_PROTOCOL_ERROR);
+                return;
+            }
+            handle(client, *message);
+        }
+        if (static_cast<std::size_t>(n) < sizeof buffer) {
+            return;  // the socket had no more; a further recv would only say so
+        }
     }
 }
 
 void WorldServer::writeTo(Client& client) {
+    iovec pieces[WRITE_PIECES];
     while (!client.output.empty()) {
-        iovec pieces[WRITE_PIECES];
         msghdr header{};
         header.msg_iov = pieces;
         header.msg_iovlen = static_cast<std::size_t>(client.output.gather(pieces, WRITE_PIECES));
+        std::size_t offered = 0;
+        for (std::size_t i = 0; i < header.msg_iovlen; ++i) {
+            offered += pieces[i].iov_len;
+        }
         ssize_t n = ::sendmsg(client.fd, &header, MSG_NOSIGNAL);
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
             // A client being closed gets one try: it must not hold its
@@ -365,6 +478,14 @@ void WorldServer::writeTo(Client& client) {
         const std::size_t before = client.output.heldBytes();
         client.output.consume(static_cast<std::size_t>(n));
         heldOutput_ -= before - client.output.heldBytes();
+        if (static_cast<std::size_t>(n) < offered) {
+            // The socket is full; the poller says when it has room again. A
+            // client being closed has had its try.
+            if (client.closing) {
+                drop(client);
+            }
+            return;
+        }
     }
 }
 
@@ -378,45 +499,55 @@ void WorldServer::discardInput(Client& client) {
 
 void WorldServer::removeClosedClients() {
     const long long now = clock_();
-    for (auto& [fd, client] : clients_) {
+    for (int fd : unsettled_) {
+        Client& client = clients_.at(fd);
         if (client.closing && client.output.empty() && client.lingerUntilMs == 0 &&
             !client.dropped) {
             leaveWorld(client);
             ::shutdown(fd, SHUT_WR);
             // A clock that stands still at 0 must still mark the linger.
             client.lingerUntilMs = std::max(1LL, now + LINGER_MS);
+            updateInterest(client);
         } else if (client.lingerUntilMs != 0 && now >= client.lingerUntilMs) {
             drop(client);
         }
     }
     // Closing one client sends departures to others, which may drop them in
     // turn; repeat until no client is left to close.
-    bool closedAny = true;
-    while (closedAny) {
-        closedAny = false;
-        for (auto& [fd, client] : clients_) {
-            if (client.dropped) {
-                closeClient(fd);
-                closedAny = true;
-                break;
+    std::vector<int> closing;
+    do {
+        closing.clear();
+        for (int fd : unsettled_) {
+            if (clients_.at(fd).dropped) {
+                closing.push_back(fd);
             }
         }
-    }
+        for (int fd : closing) {
+            closeClient(fd);
+        }
+    } while (!closing.empty());
 }
 
 void WorldServer::closeClient(int fd) {
-    Client& client = clients_[fd];
+    auto found = clients_.find(fd);
+    if (found == clients_.end()) {
+        return;
+    }
+    Client& client = found->second;
     log("connection " + std::to_string(fd) + " closed" +
         (client.session != 0 ? " (session " + std::to_string(client.session) + ")" : ""));
     drop(client);
     leaveWorld(client);
     sessions_.erase(client.session);
+    poller_.remove(fd);
     ::close(fd);
-    clients_.erase(fd);
+    unsettled_.erase(fd);
+    clients_.erase(found);
 }
 
 void WorldServer::drop(Client& client) {
     client.dropped = true;
+    unsettled_.insert(client.fd);
     heldOutput_ -= client.output.heldBytes();
     client.output.clear();
 }
@@ -461,7 +592,7 @@ void WorldServer::handleHello(Client& client, const Message& message) {
     }
     if (message.version != wire::PROTOCOL_VERSION) {
         reply(client, MessageType::Hello, SDK_RC_VERSION_MISMATCH, wire::PROTOCOL_VERSION);
-        client.closing = true;
+        markClosing(client);
         return;
     }
     client.greeted = true;
@@ -505,6 +636,9 @@ void WorldServer::handleLogin(Client& client, const Message& message) {
     }
     client.session = nextSession_++;
     sessions_[client.session] = client.fd;
+    if (!client.closing && !client.dropped) {
+        unsettled_.erase(client.fd);  // a session has no deadline
+    }
     client.citizen = message.citizen;
     client.bot = message.kind == wire::LoginKind::Bot;
     client.hearAll = message.hearAll != 0;
@@ -529,13 +663,18 @@ void WorldServer::handleEnter(Client& client, const Message& message) {
     client.world = message.name;
     client.x = client.y = client.z = 0;
     reply(client, MessageType::Enter, SDK_OK);
-    for (auto& [fd, other] : clients_) {
+    std::string arrival;  // the newcomer's, the same for everyone
+    wire::encodeFrame(avatarArrived(client.session, client.citizen, client.name, 0, 0, 0), arrival);
+    // In the order of login, so that a newcomer's roster reads the same way
+    // every time.
+    for (auto& [session, fd] : sessions_) {
+        Client& other = clients_.at(fd);
         if (&other == &client || other.world != client.world || other.dropped) {
             continue;
         }
         send(client,
              avatarArrived(other.session, other.citizen, other.name, other.x, other.y, other.z));
-        send(other, avatarArrived(client.session, client.citizen, client.name, 0, 0, 0));
+        send(other, arrival);
     }
     if (observer_ != nullptr) {
         observer_->arrived({client.session, client.citizen, client.bot, client.name, client.world,
@@ -695,6 +834,11 @@ void WorldServer::send(Client& client, const std::string& frame) {
         }
     }
     heldOutput_ += client.output.push(frame);
+    // A client whose socket was full is written when the poller says it has
+    // room, not tried again for every frame; one being closed gets its try.
+    if ((client.interest & Poller::WRITE) == 0 || client.closing) {
+        queueWrite(client);
+    }
     peakHeldOutput_ = std::max(peakHeldOutput_, heldOutput_);
 }
 
@@ -732,7 +876,7 @@ void WorldServer::refuseAndClose(Client& client, MessageType request, int code) 
     log("connection " + std::to_string(client.fd) + ": closing after error " +
             reasonWithWords(code));
     refuse(client, request, code);
-    client.closing = true;
+    markClosing(client);
 }
 
 void WorldServer::leaveWorld(Client& client) {

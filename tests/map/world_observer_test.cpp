@@ -88,9 +88,19 @@ TEST(WorldObserver, IsToldOfPresenceSaidLinesAndDeliveredConsoleMessages) {
     ASSERT_EQ(bot->connection().post(console), 0);
     bot->sync();
     ASSERT_EQ(bob->enter("welcome"), 0);
+    const int annSession = ann->session();
     ann.reset();
+    // Ann's departure and Bob's request come on two connections: wait for
+    // the one before sending the other, so that their order is known.
+    bob->waitFor([annSession](const wire::Message& m) {
+        return m.type == wire::MessageType::AvatarLeft && m.session == annSession;
+    });
     bob->sync();
+    const int bobSession = bob->session();
     bob.reset();
+    bot->waitFor([bobSession](const wire::Message& m) {
+        return m.type == wire::MessageType::AvatarLeft && m.session == bobSession;
+    });
     bot->sync();
 
     server.stop();
@@ -106,10 +116,10 @@ TEST(WorldObserver, IsToldOfPresenceSaidLinesAndDeliveredConsoleMessages) {
         "moved 1 to 0,0,0",
         "left 3",
         "arrived 3 Bob welcome 0 at 0,0,0",
-        "moved 3 to 0,0,0",
         "left 2",
-        "moved 1 to 0,0,0",
+        "moved 3 to 0,0,0",
         "left 3",
+        "moved 1 to 0,0,0",
     };
     EXPECT_EQ(observer.lines(), expected);
 }

@@ -1,0 +1,245 @@
+// The world server's loop turn by turn: reading a backlog fairly, writing
+// what waits, and the order of events the protocol document promises.
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "sdk/reason_codes.h"
+#include "server/world_server.h"
+#include "support/pair_client.h"
+
+using wire::Message;
+using wire::MessageType;
+
+namespace {
+
+long long loopNow = 1000;
+long long loopClock() {
+    return loopNow;
+}
+
+ServerConfig loopConfig() {
+    ServerConfig config;
+    config.worlds = {"welcome", "other"};
+    config.citizens = {{7, "secret"}};
+    config.chatRate = 0;
+    config.logToStderr = false;
+    return config;
+}
+
+Message say(const std::string& text) {
+    Message m;
+    m.type = MessageType::Say;
+    m.text = text;
+    return m;
+}
+
+Message state(int x, int y, int z) {
+    Message m;
+    m.type = MessageType::State;
+    m.x = x;
+    m.y = y;
+    m.z = z;
+    return m;
+}
+
+std::vector<std::string> textsOf(const std::vector<Message>& messages) {
+    std::vector<std::string> texts;
+    for (const Message& m : messages) {
+        texts.push_back(m.text);
+    }
+    return texts;
+}
+
+}  // namespace
+
+TEST(WorldServerLoop, ABacklogIsReadAcrossTurnsWhileOthersAreServed) {
+    ServerConfig config = loopConfig();
+    config.readBudgetBytes = 8 * 1024;
+    WorldServer server(config, loopClock);
+    PairClient bot(server), speaker(server), listener(server);
+    ASSERT_EQ(bot.join("Relay", 7, "secret", true), SDK_OK);
+    ASSERT_EQ(speaker.join("Speaker"), SDK_OK);
+    ASSERT_EQ(listener.join("Listener"), SDK_OK);
+    // About 50 KiB of console frames (what the socket pair holds): several
+    // turns' budgets.
+    std::vector<std::string> relayed;
+    Message console;
+    console.type = MessageType::Console;
+    console.targets = {listener.session()};
+    for (int i = 0; i < 80; ++i) {
+        relayed.push_back(std::to_string(i) + std::string(590, 'r'));
+        console.text = relayed.back();
+        bot.send(console);
+    }
+    speaker.send(say("meanwhile"));
+    server.serveOnce(0);
+    // The speaker was served in the first turn, the bot only in part.
+    EXPECT_EQ(textsOf(listener.receivedOfType(MessageType::Chat)),
+              std::vector<std::string>{"meanwhile"});
+    EXPECT_LT(listener.receivedOfType(MessageType::ConsoleMessage).size(), relayed.size());
+    EXPECT_GT(listener.receivedOfType(MessageType::ConsoleMessage).size(), 0u);
+    for (int turn = 0; turn < 40; ++turn) {
+        server.serveOnce(0);
+        listener.receive();
+    }
+    // Everything, in the order sent, nothing refused.
+    EXPECT_TRUE(textsOf(listener.receivedOfType(MessageType::ConsoleMessage)) == relayed);
+    EXPECT_EQ(listener.receivedOfType(MessageType::ConsoleMessage).size(), relayed.size());
+    EXPECT_TRUE(bot.receivedOfType(MessageType::Error).empty());
+}
+
+TEST(WorldServerLoop, RoomToWriteIsWatchedOnlyWhileOutputWaits) {
+    WorldServer server(loopConfig(), loopClock);
+    PairClient speaker(server), slow(server, 4096);
+    ASSERT_EQ(speaker.join("Speaker"), SDK_OK);
+    ASSERT_EQ(slow.join("Slow"), SDK_OK);
+    EXPECT_EQ(server.waitingToWrite(), 0u);
+    std::vector<std::string> said;
+    for (int i = 0; i < 100; ++i) {
+        said.push_back(std::string(400, 's') + std::to_string(i));
+        speaker.send(say(said.back()));
+    }
+    serveTurns(server);
+    EXPECT_EQ(server.waitingToWrite(), 1u);  // the slow reader's socket is full
+    EXPECT_GT(server.heldOutputBytes(), 0u);
+    for (int turn = 0; turn < 200 && server.heldOutputBytes() > 0; ++turn) {
+        slow.receive();
+        server.serveOnce(0);
+    }
+    EXPECT_EQ(server.heldOutputBytes(), 0u);
+    EXPECT_EQ(server.waitingToWrite(), 0u);
+    EXPECT_EQ(textsOf(slow.receivedOfType(MessageType::Chat)), said);
+}
+
+TEST(WorldServerLoop, AnsweredStateMeansTheOthersMoveIsQueuedEvenWhenUnchanged) {
+    WorldServer server(loopConfig(), loopClock);
+    PairClient mover(server), observer(server);
+    ASSERT_EQ(mover.join("Mover"), SDK_OK);
+    ASSERT_EQ(observer.join("Observer"), SDK_OK);
+    for (int round = 0; round < 2; ++round) {  // the second State changes nothing
+        const std::size_t before = observer.receivedOfType(MessageType::AvatarMoved).size();
+        mover.send(state(5, 6, 7));
+        server.serveOnce(0);  // one turn: the reply and the move leave together
+        std::vector<Message> replies = mover.receivedOfType(MessageType::Reply);
+        ASSERT_FALSE(replies.empty());
+        EXPECT_EQ(replies.back().request, MessageType::State);
+        EXPECT_EQ(replies.back().value, 0);
+        std::vector<Message> moves = observer.receivedOfType(MessageType::AvatarMoved);
+        ASSERT_EQ(moves.size(), before + 1) << round;
+        EXPECT_EQ(std::vector<int>(
+                      {moves.back().session, moves.back().x, moves.back().y, moves.back().z}),
+                  std::vector<int>({mover.session(), 5, 6, 7}));
+    }
+}
+
+TEST(WorldServerLoop, ANewcomerGetsCurrentPositionsInLoginOrderAndNamesMayRepeat) {
+    WorldServer server(loopConfig(), loopClock);
+    // Two avatars share a name and a citizen: both are let in.
+    PairClient first(server), second(server), twin(server), newcomer(server);
+    ASSERT_EQ(first.join("Twin", 7, "secret"), SDK_OK);
+    ASSERT_EQ(second.join("Other"), SDK_OK);
+    ASSERT_EQ(twin.join("Twin", 7, "secret"), SDK_OK);
+    EXPECT_EQ(first.request(state(1, 2, 3)), SDK_OK);
+    EXPECT_EQ(twin.request(state(-4, 5, -6)), SDK_OK);
+    int entered = -1;
+    ASSERT_EQ(newcomer.join("New", 0, "", false, ""), SDK_OK);
+    Message enter;
+    enter.type = MessageType::Enter;
+    enter.name = "welcome";
+    ASSERT_EQ(newcomer.request(enter, &entered), SDK_OK);
+    EXPECT_EQ(entered, 0);
+    struct Seen {
+        int session, citizen, x, y, z;
+        std::string name;
+        bool operator==(const Seen&) const = default;
+    };
+    std::vector<Seen> seen;
+    for (const Message& m : newcomer.receivedOfType(MessageType::AvatarArrived)) {
+        seen.push_back({m.session, m.citizen, m.x, m.y, m.z, m.name});
+    }
+    EXPECT_EQ(seen, (std::vector<Seen>{{first.session(), 7, 1, 2, 3, "Twin"},
+                                       {second.session(), 0, 0, 0, 0, "Other"},
+                                       {twin.session(), 7, -4, 5, -6, "Twin"}}));
+    for (PairClient* other : {&first, &second, &twin}) {
+        std::vector<Message> arrived = other->receivedOfType(MessageType::AvatarArrived);
+        ASSERT_FALSE(arrived.empty());
+        EXPECT_EQ(std::vector<int>({arrived.back().session, arrived.back().x, arrived.back().y,
+                                    arrived.back().z}),
+                  std::vector<int>({newcomer.session(), 0, 0, 0}));
+    }
+}
+
+TEST(WorldServerLoop, HearingAllIsForTheBotsOwnWorld) {
+    WorldServer server(loopConfig(), loopClock);
+    PairClient speaker(server), here(server), elsewhere(server);
+    ASSERT_EQ(speaker.join("Speaker"), SDK_OK);
+    for (auto [bot, world] : {std::pair{&here, "welcome"}, std::pair{&elsewhere, "other"}}) {
+        Message hello;
+        hello.type = MessageType::Hello;
+        ASSERT_EQ(bot->request(hello), SDK_OK);
+        Message login;
+        login.type = MessageType::Login;
+        login.kind = wire::LoginKind::Bot;
+        login.citizen = 7;
+        login.password = "secret";
+        login.name = "Relay";
+        login.hearAll = 1;
+        ASSERT_EQ(bot->request(login), SDK_OK);
+        Message enter;
+        enter.type = MessageType::Enter;
+        enter.name = world;
+        ASSERT_EQ(bot->request(enter), SDK_OK);
+        ASSERT_EQ(bot->request(state(900000, 0, 900000)), SDK_OK);
+    }
+    speaker.send(say("far and wide"));
+    serveTurns(server);
+    EXPECT_EQ(textsOf(here.receivedOfType(MessageType::Chat)),
+              std::vector<std::string>{"far and wide"});
+    EXPECT_TRUE(elsewhere.receivedOfType(MessageType::Chat).empty());
+}
+
+TEST(WorldServerLoop, AClientThatShutsDownFirstHasItsLastLinesHandledThenIsClosed) {
+    WorldServer server(loopConfig(), loopClock);
+    PairClient listener(server);
+    ASSERT_EQ(listener.join("Listener"), SDK_OK);
+    int ends[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
+    server.adoptClient(ends[1]);
+    Message hello, login, enter;
+    hello.type = MessageType::Hello;
+    login.type = MessageType::Login;
+    login.name = "Leaver";
+    enter.type = MessageType::Enter;
+    enter.name = "welcome";
+    std::string bytes;
+    for (const Message& m : {hello, login, enter, say("last words")}) {
+        wire::encodeFrame(m, bytes);
+    }
+    ASSERT_EQ(::send(ends[0], bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
+    ::shutdown(ends[0], SHUT_WR);
+    serveTurns(server);
+    // The end of its input closes the connection; what came before it counts.
+    wire::FrameReader reader;
+    char buffer[4096];
+    ssize_t n;
+    int replies = 0;
+    while ((n = ::recv(ends[0], buffer, sizeof buffer, MSG_DONTWAIT)) > 0) {
+        reader.append(buffer, static_cast<std::size_t>(n));
+        std::string body;
+        while (reader.next(body) == wire::FrameReader::Status::Frame) {
+            replies += wire::decodeBody(body).value_or(Message{}).type == MessageType::Reply;
+        }
+    }
+    EXPECT_EQ(n, 0);  // closed by the server
+    EXPECT_EQ(replies, 3);
+    ::close(ends[0]);
+    EXPECT_EQ(textsOf(listener.receivedOfType(MessageType::Chat)),
+              std::vector<std::string>{"last words"});
+    EXPECT_EQ(listener.receivedOfType(MessageType::AvatarLeft).size(), 1u);
+    EXPECT_EQ(server.connectionCount(), 1u);
+}
