@@ -35,7 +35,8 @@ TEST(OutputQueue, PacksFramesInOrderAndCountsExactlyWhatItHolds) {
     EXPECT_EQ(unsent(queue), expected);
     // Thousands of small frames take a few chunks, not an allocation each.
     iovec iov[64];
-    EXPECT_LT(queue.gather(iov, 64), 10);
+    EXPECT_LE(static_cast<std::size_t>(queue.gather(iov, 64)),
+              expected.size() / OutputQueue::CHUNK_BYTES + 2);
 
     // Sent a little at a time: what is left is the rest, in order.
     queue.consume(7);

@@ -6,8 +6,6 @@ namespace {
 
 // What the allocator keeps beside each block it hands out.
 constexpr std::size_t ALLOCATION_OVERHEAD = 16;
-// The least room of a chunk made for more than one frame.
-constexpr std::size_t MIN_CHUNK_BYTES = 512;
 
 }  // namespace
 
@@ -26,8 +24,7 @@ std::size_t OutputQueue::newChunkCapacity(std::size_t size) const {
         // A string never holds less than its built-in room.
         return std::max(size, std::string().capacity());
     }
-    std::size_t room = std::max<std::size_t>(MIN_CHUNK_BYTES, 2 * chunks_.back().capacity());
-    return std::max(size, std::min(room, CHUNK_BYTES));
+    return std::max(size, CHUNK_BYTES);
 }
 
 std::size_t OutputQueue::costOf(std::size_t size) const {

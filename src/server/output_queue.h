@@ -1,9 +1,10 @@
 #pragma once
 
 // The output waiting for one client, in the order queued, sent from the
-// front. Small frames are packed into chunks of up to CHUNK_BYTES, so that a
-// newcomer's thousands of arrivals cost a few allocations and leave in a few
-// large writes; a chunk's memory goes back as soon as it is sent whole, so a
+// front. Small frames are packed into chunks of CHUNK_BYTES, so that a
+// newcomer's thousands of arrivals cost a few hundred allocations and leave in
+// a few large writes, while a partly filled chunk wastes little of the
+// client's output budget; a chunk's memory goes back as soon as it is sent whole, so a
 // queue that was once long holds nothing later. It counts the memory it holds
 // (each chunk's storage and bookkeeping, not just its bytes).
 
@@ -15,7 +16,7 @@
 
 class OutputQueue {
   public:
-    static constexpr std::size_t CHUNK_BYTES = 16 * 1024;
+    static constexpr std::size_t CHUNK_BYTES = 2048;
 
     // What queuing a frame of `size` bytes would add to heldBytes.
     std::size_t costOf(std::size_t size) const;
@@ -40,8 +41,8 @@ class OutputQueue {
     static std::size_t heldBy(std::size_t capacity);
     bool fitsBack(std::size_t size) const;
     // The room a new chunk for a frame of `size` bytes is given: the frame
-    // alone when nothing waits (the usual case, one frame a turn), else room
-    // for more, growing with what waits up to CHUNK_BYTES.
+    // alone when nothing waits (the usual case, one frame a turn), else
+    // CHUNK_BYTES (or the frame, when larger).
     std::size_t newChunkCapacity(std::size_t size) const;
 
     std::deque<std::string> chunks_;
