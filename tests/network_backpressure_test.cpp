@@ -14,6 +14,7 @@
 #include "protocol/monotonic_clock.h"
 #include "protocol/wire_message.h"
 #include "sdk/network_backend.h"
+#include "support/loopback_listener.h"
 
 namespace {
 
@@ -35,17 +36,8 @@ class StallingWorld {
     static constexpr int LINES = 3000;
 
     StallingWorld() {
-        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        int small = 4096;  // so that the stall is felt before the kernel buffers hide it
-        ::setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(listener_, 1);
-        socklen_t length = sizeof address;
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+        // A small buffer, so that the stall is felt before the kernel hides it.
+        listener_ = listenOnLoopback(port_, 4096);
         thread_ = std::thread([this] { serve(); });
     }
     ~StallingWorld() {

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "sdk/reason_codes.h"
+#include "support/loopback_listener.h"
 
 namespace {
 
@@ -19,15 +20,7 @@ namespace {
 class ScriptedWorld {
   public:
     ScriptedWorld(std::string answer, bool closeAfter, std::string later = "") {
-        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(listener_, 1);
-        socklen_t length = sizeof address;
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+        listener_ = listenOnLoopback(port_);
         thread_ = std::thread([this, answer, closeAfter, later] {
             peer_ = ::accept(listener_, nullptr, nullptr);
             char buffer[64];
