@@ -102,6 +102,36 @@ long long fakeClock() {
     return fakeNow;
 }
 
+// A world server with its own configuration, served on a thread for the
+// life of the object.
+class ServedWorld {
+  public:
+    explicit ServedWorld(ServerConfig config) : server_(withFreePort(std::move(config))) {
+        std::string error;
+        started_ = server_.start(error);
+        EXPECT_TRUE(started_) << error;
+        if (started_) {
+            thread_ = std::thread([this] { server_.run(); });
+        }
+    }
+    ~ServedWorld() {
+        server_.stop();
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+    int port() const { return server_.port(); }
+
+  private:
+    static ServerConfig withFreePort(ServerConfig config) {
+        config.port = 0;
+        return config;
+    }
+    WorldServer server_;
+    bool started_ = false;
+    std::thread thread_;
+};
+
 }  // namespace
 
 class WorldServerTest : public ::testing::Test {
@@ -391,12 +421,8 @@ TEST(WorldConnection, UnreachableOrBadAddressesAreReasonCodes) {
 
 TEST(WorldServerLimits, ConnectionsBeyondTheLimitAreRefused) {
     ServerConfig config;
-    config.port = 0;
     config.maxClients = 2;
-    WorldServer server(config);
-    std::string error;
-    ASSERT_TRUE(server.start(error)) << error;
-    std::thread thread([&] { server.run(); });
+    ServedWorld server(config);
     TestAvatar first, second, third;
     EXPECT_EQ(first.join(server.port(), "First"), SDK_OK);
     EXPECT_EQ(second.join(server.port(), "Second"), SDK_OK);
@@ -406,18 +432,12 @@ TEST(WorldServerLimits, ConnectionsBeyondTheLimitAreRefused) {
     // the first connection; then there is room again.
     second.waitFor([](const Message& m) { return m.type == MessageType::AvatarLeft; });
     EXPECT_EQ(third.join(server.port(), "Third"), SDK_OK);
-    server.stop();
-    thread.join();
 }
 
 TEST(WorldServerLimits, ConnectionsThatDoNotLogInInTimeAreClosed) {
     ServerConfig config;
-    config.port = 0;
     config.loginTimeoutMs = 200;
-    WorldServer server(config);
-    std::string error;
-    ASSERT_TRUE(server.start(error)) << error;
-    std::thread thread([&] { server.run(); });
+    ServedWorld server(config);
     TestAvatar early;
     ASSERT_EQ(early.join(server.port(), "Early"), SDK_OK);
     Message hello;
@@ -433,18 +453,12 @@ TEST(WorldServerLimits, ConnectionsThatDoNotLogInInTimeAreClosed) {
                                                         {MessageType::Login, SDK_RC_TIMEOUT}}));
     // A session that logged in has no deadline.
     EXPECT_EQ(early.moveTo(1, 2, 3), SDK_OK);
-    server.stop();
-    thread.join();
 }
 
 TEST(WorldServerLimits, AFullServerMakesRoomByClosingConnectionsNotLoggedIn) {
     ServerConfig config;
-    config.port = 0;
     config.maxClients = 2;
-    WorldServer server(config);
-    std::string error;
-    ASSERT_TRUE(server.start(error)) << error;
-    std::thread thread([&] { server.run(); });
+    ServedWorld server(config);
     int silent[] = {connectRaw(server.port()), connectRaw(server.port())};
     // Each newcomer takes the place of one silent connection, which is told
     // the server is full; once every place is a session, newcomers are refused.
@@ -459,8 +473,6 @@ TEST(WorldServerLimits, AFullServerMakesRoomByClosingConnectionsNotLoggedIn) {
     }
     EXPECT_EQ(first.moveTo(1, 1, 1), SDK_OK);
     EXPECT_EQ(second.moveTo(2, 2, 2), SDK_OK);
-    server.stop();
-    thread.join();
 }
 
 TEST(WorldServerTurns, ChatLinesPastTheBurstAreRefusedUntilTheAllowanceRefills) {

@@ -3,6 +3,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "support/test_avatar.h"
+
 using wire::Message;
 using wire::MessageType;
 
@@ -97,13 +99,7 @@ const std::vector<Message>& PairClient::received() {
 }
 
 std::vector<Message> PairClient::receivedOfType(MessageType type) {
-    std::vector<Message> found;
-    for (const Message& m : received()) {
-        if (m.type == type) {
-            found.push_back(m);
-        }
-    }
-    return found;
+    return messagesOfType(received(), type);
 }
 
 bool PairClient::closed() {

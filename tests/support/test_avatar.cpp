@@ -114,14 +114,18 @@ const std::vector<Message>& TestAvatar::received() {
     return received_;
 }
 
-std::vector<Message> TestAvatar::receivedOfType(MessageType type) {
+std::vector<Message> messagesOfType(const std::vector<Message>& messages, MessageType type) {
     std::vector<Message> found;
-    for (const Message& m : received()) {
+    for (const Message& m : messages) {
         if (m.type == type) {
             found.push_back(m);
         }
     }
     return found;
+}
+
+std::vector<Message> TestAvatar::receivedOfType(MessageType type) {
+    return messagesOfType(received(), type);
 }
 
 bool TestAvatar::waitClosed(int deadlineMs) {

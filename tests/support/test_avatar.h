@@ -10,6 +10,10 @@
 #include "protocol/wire_message.h"
 #include "sdk/world_connection.h"
 
+// The messages of one type, in order.
+std::vector<wire::Message> messagesOfType(const std::vector<wire::Message>& messages,
+                                          wire::MessageType type);
+
 class TestAvatar {
   public:
     static constexpr int DEADLINE_MS = 10000;
