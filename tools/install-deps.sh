@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing
 # (as root directly, otherwise through sudo).
-#   tools/install-deps.sh [--fuzz] [--browser]
+#   tools/install-deps.sh [--fuzz] [--browser] [--windows]
 # --fuzz adds clang and its runtime libraries (libFuzzer, the sanitizers),
 # which only tools/fuzz.sh needs.
 # --browser adds what the live map's browser test needs: Debian's chromium,
 # and Node.js with npm unless a node is already installed.
+# --windows adds the Windows cross build: Debian's MinGW-w64 (posix-thread
+# compilers), GoogleTest's source to build with them, and Wine to run what
+# is built.
 set -euo pipefail
 packages=(g++ cmake make libreadline-dev libgtest-dev libgmock-dev libbenchmark-dev libmicrohttpd-dev)
 for option in "$@"; do
@@ -15,6 +18,7 @@ for option in "$@"; do
       packages+=(chromium)
       command -v node >/dev/null 2>&1 && command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
       ;;
+    --windows) packages+=(g++-mingw-w64-x86-64-posix googletest wine wine64) ;;
     *) echo "install-deps.sh: unknown option $option" >&2; exit 2 ;;
   esac
 done
