@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
+#include <filesystem>
 
 #include "support/bot_fixture.h"
 #include "text/cp1251.h"
@@ -98,7 +98,7 @@ TEST_F(ChatCaptureTest, BannerHasDateTimeFormAndLogAppendsAcrossRuns) {
 TEST_F(ChatCaptureTest, AnUnopenableLogLeavesTheConsoleUnaffected) {
     closeChatLog();
     std::remove("chat.txt");
-    ASSERT_EQ(::mkdir("chat.txt", 0755), 0);  // a directory cannot be opened as the log
+    ASSERT_TRUE(std::filesystem::create_directory("chat.txt"));  // a directory is no log
     openChatLog(CHAT_LOG_FILE);
     writeSessionBanner();
     deliver({chatLine(1, "Ann", "hi"), consoleMessage("note")});
@@ -109,14 +109,14 @@ TEST_F(ChatCaptureTest, AnUnopenableLogLeavesTheConsoleUnaffected) {
 TEST_F(ChatCaptureTest, LogTroubleIsToldOnceOnStandardErrorAndSoIsTheRecovery) {
     closeChatLog();
     std::remove("chat.txt");
-    ASSERT_EQ(::mkdir("chat.txt", 0755), 0);
+    ASSERT_TRUE(std::filesystem::create_directory("chat.txt"));
     openChatLog(CHAT_LOG_FILE);
     deliver({chatLine(1, "Ann", "lost")});
     deliver({chatLine(1, "Ann", "lost too")});
     EXPECT_EQ(errors(),
               "Не удаётся записать файл chat.txt (мешает каталог); бот продолжает работу без него\n");
     // Once the log can be opened, logging resumes by itself.
-    ::rmdir("chat.txt");
+    std::filesystem::remove("chat.txt");
     deliver({chatLine(1, "Ann", "kept")});
     EXPECT_EQ(readFile("chat.txt"), "Ann: kept\n");
     EXPECT_EQ(errors(),
@@ -126,6 +126,9 @@ TEST_F(ChatCaptureTest, LogTroubleIsToldOnceOnStandardErrorAndSoIsTheRecovery) {
 }
 
 TEST_F(ChatCaptureTest, AFullDiskIsToldOnce) {
+    if (!std::filesystem::exists("/dev/full")) {
+        GTEST_SKIP() << "no /dev/full here";
+    }
     closeChatLog();
     openChatLog("/dev/full");
     deliver({chatLine(1, "Ann", "one")});

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
+#include <filesystem>
 
 #include "support/bot_fixture.h"
 
@@ -75,7 +75,7 @@ TEST_F(PersonalSettingsTest, AFailingSaveLeavesTheOldFileWhole) {
     loadPersonalSettings();
     PersonalSettings.globalOff.getOrInsert(104) = 0;
     // The temporary file cannot be created: a directory stands in its place.
-    ASSERT_EQ(::mkdir((std::string(PERSONAL_SETTINGS_FILE) + ".tmp").c_str(), 0755), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(std::string(PERSONAL_SETTINGS_FILE) + ".tmp"));
     savePersonalSettings();
     savePersonalSettings();
     EXPECT_EQ(readFile(PERSONAL_SETTINGS_FILE), old);
@@ -84,7 +84,7 @@ TEST_F(PersonalSettingsTest, AFailingSaveLeavesTheOldFileWhole) {
     EXPECT_EQ(output(), "");
     EXPECT_EQ(errors(), "Не удаётся записать файл personal_chat_settings.txt (мешает каталог); "
                         "бот продолжает работу без него\n");
-    ASSERT_EQ(::rmdir((std::string(PERSONAL_SETTINGS_FILE) + ".tmp").c_str()), 0);
+    ASSERT_TRUE(std::filesystem::remove(std::string(PERSONAL_SETTINGS_FILE) + ".tmp"));
     savePersonalSettings();
     EXPECT_EQ(readFile(PERSONAL_SETTINGS_FILE), "104\n0\n255\n20\n147\n");
     EXPECT_EQ(splitLines(errors()), (std::vector<std::string>{
