@@ -3,15 +3,19 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <filesystem>
 
 #include "app/startup.h"
+#include "app/coordinates.h"
+#include "app/number_text.h"
 #include "app/startup_config.h"
 #include "console/operator_console.h"
 #include "support/bot_fixture.h"
 #include "support/line_ends.h"
 #include "text/cp1251.h"
 #include "world/chat_log.h"
+#include "server/server_log.h"
 
 namespace {
 
@@ -231,6 +235,29 @@ TEST_F(StartupTest, CrLfFilesReadAsLfFilesDo) {
         EXPECT_EQ(written[1], written[0]);
         EXPECT_EQ(outcomes[0].find('\r'), std::string::npos) << outcomes[0];
     }
+}
+
+TEST_F(StartupTest, NumbersReadAndWrittenIgnoreTheRussianLocale) {
+    setRussianLocale();
+    const std::string locale = std::setlocale(LC_ALL, nullptr);
+    if (locale == "C") {
+        GTEST_SKIP() << "no Russian locale installed";
+    }
+    // Where the locale's decimal point is a comma, the C library reads "0.4" as 0.
+    EXPECT_DOUBLE_EQ(textToReal("0.4"), 0.4) << locale;
+    EXPECT_DOUBLE_EQ(textToReal("0,4"), -1.0) << locale;
+    EXPECT_EQ(textToInt("6670"), 6670) << locale;
+    EXPECT_EQ(parseCoordinates("1.5N 2.25W 0.5a"), (Position{2250, 500, 1500})) << locale;
+    EXPECT_EQ(coordinatesText(1500, -2250, 500), "1.5N 2.25E 0.5a") << locale;
+    const std::string stamp = currentTimestamp();
+    EXPECT_EQ(stamp.size(), 19u) << stamp;
+    EXPECT_EQ(logTimestamp(std::chrono::system_clock::time_point{}).size(), 29u) << locale;
+    // A UTF-8 letter whose second byte a Russian code page calls a space (0xA0
+    // in "Р") stays within one answer word.
+    typeAnswers("Раз Два");
+    EXPECT_EQ(readAnswerWord(), ru("Раз")) << locale;
+    EXPECT_EQ(readAnswerWord(), ru("Два")) << locale;
+    std::setlocale(LC_ALL, "C");
 }
 
 TEST_F(StartupTest, AddressFileLinesTakePrecedenceAndAreWrittenBack) {
