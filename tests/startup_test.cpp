@@ -247,6 +247,10 @@ TEST_F(StartupTest, NumbersReadAndWrittenIgnoreTheRussianLocale) {
     EXPECT_DOUBLE_EQ(textToReal("0.4"), 0.4) << locale;
     EXPECT_DOUBLE_EQ(textToReal("0,4"), -1.0) << locale;
     EXPECT_EQ(textToInt("6670"), 6670) << locale;
+    // A Russian code page takes 0xA0 for a space; the bot's numbers do not.
+    const std::string space = "\xA0";
+    EXPECT_EQ(leadingInt(space + "7"), 0) << locale;
+    EXPECT_EQ(parseCoordinates(space + "5N 5W"), std::nullopt) << locale;
     EXPECT_EQ(parseCoordinates("1.5N 2.25W 0.5a"), (Position{2250, 500, 1500})) << locale;
     EXPECT_EQ(coordinatesText(1500, -2250, 500), "1.5N 2.25E 0.5a") << locale;
     const std::string stamp = currentTimestamp();
