@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 #include <string>
 #include <system_error>
 
@@ -21,13 +22,22 @@ void removeWorkDirectory() {
 const std::filesystem::path& madeWorkDirectory() {
     std::filesystem::path& path = workDirectory();
     if (path.empty()) {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "tintbeacon-fuzz-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            std::perror("fuzz: cannot make a temporary directory");
+        std::mt19937_64 random{std::random_device{}()};
+        std::error_code error;
+        const std::filesystem::path base = std::filesystem::temp_directory_path(error);
+        // create_directory is false, without an error, when the name is taken.
+        for (int attempt = 0; !error && attempt < 100 && path.empty(); ++attempt) {
+            const std::filesystem::path candidate =
+                base / ("tintbeacon-fuzz-" + std::to_string(random() % 1000000000000ULL));
+            if (std::filesystem::create_directory(candidate, error)) {
+                path = candidate;
+            }
+        }
+        if (path.empty()) {
+            std::fprintf(stderr, "fuzz: cannot make a temporary directory\n");
             std::abort();
         }
-        path = pattern;
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all, error);
         std::atexit(removeWorkDirectory);
     }
     return path;

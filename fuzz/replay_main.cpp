@@ -29,7 +29,7 @@ bool collectInputs(const std::filesystem::path& path, std::vector<std::filesyste
         return true;
     }
     if (!std::filesystem::is_directory(path, error)) {
-        std::fprintf(stderr, "replay: no such file or directory: %s\n", path.c_str());
+        std::fprintf(stderr, "replay: no such file or directory: %s\n", path.string().c_str());
         return false;
     }
     std::vector<std::filesystem::path> files;
@@ -39,7 +39,7 @@ bool collectInputs(const std::filesystem::path& path, std::vector<std::filesyste
         }
     }
     if (error) {
-        std::fprintf(stderr, "replay: cannot list %s\n", path.c_str());
+        std::fprintf(stderr, "replay: cannot list %s\n", path.string().c_str());
         return false;
     }
     std::sort(files.begin(), files.end());
@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
     std::string bytes;
     for (const auto& input : inputs) {
         if (!readWhole(input, bytes)) {
-            std::fprintf(stderr, "replay: cannot read %s\n", input.c_str());
+            std::fprintf(stderr, "replay: cannot read %s\n", input.string().c_str());
             return 1;
         }
         // A copy of exactly the input's size, so that a read past its end is

@@ -5,12 +5,10 @@
 // - every loaded user has all four values;
 // - saving and loading again gives the same tables.
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -23,15 +21,10 @@
 namespace {
 
 void writeSettingsFile(const std::uint8_t* data, std::size_t size) {
-    int fd = ::open(PERSONAL_SETTINGS_FILE, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    FUZZ_CHECK(fd >= 0);
-    std::size_t written = 0;
-    while (written < size) {
-        ssize_t n = ::write(fd, data + written, size - written);
-        FUZZ_CHECK(n > 0);
-        written += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
+    std::ofstream file(PERSONAL_SETTINGS_FILE, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    file.close();
+    FUZZ_CHECK(!file.fail());
 }
 
 // The file's lines as the loader sees them: split at LF, one CR before it

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/bot_fixture.h"
+#include "support/line_ends.h"
 #include "text/cp1251.h"
 #include "world/chat_log.h"
 
@@ -94,10 +95,10 @@ TEST_F(AvatarRosterTest, NonAsciiNamesAreKeptByteForByteAfterTheEventIsGone) {
     deliver({avatarArrived(5, name, 0, 0, 0, 7)});
     deliver({});  // the SDK's texts of the earlier call are gone now
     EXPECT_EQ(AvatarRoster.names.at(0), name);
-    EXPECT_EQ(readFile("chat.txt"), name + ru(" зашел(а) в мир") + "\n");
+    EXPECT_EQ(readFile("chat.txt"), withLineEnds(name + ru(" зашел(а) в мир") + "\n"));
     deliver({avatarLeft(5, name)});
-    EXPECT_EQ(readFile("chat.txt"),
-              name + ru(" зашел(а) в мир") + "\n" + name + ru(" вышел(а) из мира") + "\n");
+    EXPECT_EQ(readFile("chat.txt"), withLineEnds(name + ru(" зашел(а) в мир") + "\n" + name +
+                                                 ru(" вышел(а) из мира") + "\n"));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "app/startup_config.h"
 #include "relay/personal_settings.h"
 #include "support/relay_fixture.h"
+#include "support/line_ends.h"
 #include "text/cp1251.h"
 
 namespace {
@@ -77,9 +78,9 @@ TEST_F(HelpGlobalTest, HelpMustBeTheWholeLine) {
 
 TEST_F(HelpGlobalTest, GlobalOnAndOffSwitchSaveAndSendNothing) {
     EXPECT_EQ(turn({chatLine(31, "Ann", "!GLOBAL OFF")}), colored(0, 0, 0));
-    EXPECT_EQ(readFile(PERSONAL_SETTINGS_FILE), "104\n1\n0\n0\n0\n");
+    EXPECT_EQ(readFile(PERSONAL_SETTINGS_FILE), withLineEnds("104\n1\n0\n0\n0\n"));
     EXPECT_EQ(turn({chatLine(31, "Ann", "!global on")}), colored(0, 0, 0));
-    EXPECT_EQ(readFile(PERSONAL_SETTINGS_FILE), "104\n0\n0\n0\n0\n");
+    EXPECT_EQ(readFile(PERSONAL_SETTINGS_FILE), withLineEnds("104\n0\n0\n0\n0\n"));
 }
 
 TEST_F(HelpGlobalTest, OtherGlobalLinesGetTheErrorInBlackAndTheUsage) {

@@ -9,6 +9,7 @@
 #include "app/startup_config.h"
 #include "relay/personal_settings.h"
 #include "support/relay_fixture.h"
+#include "support/line_ends.h"
 #include "text/cp1251.h"
 #include "world/avatar_roster.h"
 #include "world/chat_capture.h"
@@ -110,7 +111,7 @@ TEST_F(MainLoopTest, BracketNamedTouristsHaveRightsAndShareKeyZero) {
               avatarArrived(3, "Far", 0, 90000, 0, 5)});
     const auto calls = turn({chatLine(1, "[Bot1]", "!global off")});
     EXPECT_EQ(calls, BLACK_COLOR);  // switched off before the relay: nobody gets it
-    EXPECT_EQ(readFile(PERSONAL_SETTINGS_FILE), "0\n1\n0\n0\n0\n");
+    EXPECT_EQ(readFile(PERSONAL_SETTINGS_FILE), withLineEnds("0\n1\n0\n0\n0\n"));
     // [Bot2] shares key 0: its lines stop too, and relayed lines skip both.
     EXPECT_EQ(turn({chatLine(2, "[Bot2]", "hi")}), BLACK_COLOR);
     EXPECT_EQ(turn({chatLine(3, "Far", "hey")}), BLACK_COLOR);
@@ -122,7 +123,7 @@ TEST_F(MainLoopTest, ColorCommandRepliesAndRelaysInTheNewColor) {
               colored(255, 20, 147) +
                   consoleLine(1, ru("для ваших сообщений установлен цвет DeepPink")) +
                   colored(255, 20, 147) + consoleLine(2, "Ann:\t!color DeepPink"));
-    EXPECT_EQ(readFile(PERSONAL_SETTINGS_FILE), "104\n0\n255\n20\n147\n");
+    EXPECT_EQ(readFile(PERSONAL_SETTINGS_FILE), withLineEnds("104\n0\n255\n20\n147\n"));
 }
 
 TEST_F(MainLoopTest, RefusedAndUnknownColorsGetBlackRepliesAndAreSaved) {
@@ -154,7 +155,7 @@ TEST_F(MainLoopTest, ChoicesSurviveARestart) {
     turn({chatLine(1, "Ann", "!color DeepPink")});
     turn({chatLine(1, "Ann", "!global off")});
     const std::string saved = readFile(PERSONAL_SETTINGS_FILE);
-    EXPECT_EQ(saved, "104\n1\n255\n20\n147\n");
+    EXPECT_EQ(saved, withLineEnds("104\n1\n255\n20\n147\n"));
 
     // A new run: fresh state, the same file.
     resetPersonalSettings();

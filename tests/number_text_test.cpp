@@ -44,4 +44,12 @@ TEST(LeadingInt, BehavesLikeAtoiButClampsOverflow) {
     EXPECT_EQ(leadingInt(""), 0);
     EXPECT_EQ(leadingInt("99999999999999"), INT_MAX);
     EXPECT_EQ(leadingInt("-99999999999999"), INT_MIN);
+    EXPECT_EQ(leadingInt("+5"), 5);
+    EXPECT_EQ(leadingInt("- 5"), 0);
+    EXPECT_EQ(leadingInt("\t\n 8"), 8);
+    EXPECT_EQ(leadingInt(std::string("\xA0") + "7"), 0);  // no space, whatever a code page says
+    EXPECT_EQ(leadingInt("2147483647"), INT_MAX);
+    EXPECT_EQ(leadingInt("2147483648"), INT_MAX);
+    EXPECT_EQ(leadingInt("-2147483648"), INT_MIN);
+    EXPECT_EQ(leadingInt("-2147483649"), INT_MIN);
 }

@@ -2,9 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
+#include <filesystem>
 
 #include "support/bot_fixture.h"
+#include "support/line_ends.h"
 
 namespace {
 
@@ -58,10 +59,10 @@ TEST_F(PersonalSettingsTest, SaveWritesSortedRecordsFillsMissingColorsAndRoundTr
     PersonalSettings.red.getOrInsert(9) = 1;       // no globalOff: not a stored user
     savePersonalSettings();
     const std::string expected = "-5\n0\n0\n0\n0\n104\n1\n255\n20\n147\n";
-    EXPECT_EQ(readFile(PERSONAL_SETTINGS_FILE), expected);
+    EXPECT_EQ(readFile(PERSONAL_SETTINGS_FILE), withLineEnds(expected));
     EXPECT_NE(PersonalSettings.red.find(-5), nullptr);  // inserted by the save
     savePersonalSettings();
-    EXPECT_EQ(readFile(PERSONAL_SETTINGS_FILE), expected);
+    EXPECT_EQ(readFile(PERSONAL_SETTINGS_FILE), withLineEnds(expected));
 
     resetPersonalSettings();
     loadPersonalSettings();
@@ -75,7 +76,7 @@ TEST_F(PersonalSettingsTest, AFailingSaveLeavesTheOldFileWhole) {
     loadPersonalSettings();
     PersonalSettings.globalOff.getOrInsert(104) = 0;
     // The temporary file cannot be created: a directory stands in its place.
-    ASSERT_EQ(::mkdir((std::string(PERSONAL_SETTINGS_FILE) + ".tmp").c_str(), 0755), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(std::string(PERSONAL_SETTINGS_FILE) + ".tmp"));
     savePersonalSettings();
     savePersonalSettings();
     EXPECT_EQ(readFile(PERSONAL_SETTINGS_FILE), old);
@@ -84,9 +85,9 @@ TEST_F(PersonalSettingsTest, AFailingSaveLeavesTheOldFileWhole) {
     EXPECT_EQ(output(), "");
     EXPECT_EQ(errors(), "Не удаётся записать файл personal_chat_settings.txt (мешает каталог); "
                         "бот продолжает работу без него\n");
-    ASSERT_EQ(::rmdir((std::string(PERSONAL_SETTINGS_FILE) + ".tmp").c_str()), 0);
+    ASSERT_TRUE(std::filesystem::remove(std::string(PERSONAL_SETTINGS_FILE) + ".tmp"));
     savePersonalSettings();
-    EXPECT_EQ(readFile(PERSONAL_SETTINGS_FILE), "104\n0\n255\n20\n147\n");
+    EXPECT_EQ(readFile(PERSONAL_SETTINGS_FILE), withLineEnds("104\n0\n255\n20\n147\n"));
     EXPECT_EQ(splitLines(errors()), (std::vector<std::string>{
                                         "Не удаётся записать файл personal_chat_settings.txt "
                                         "(мешает каталог); бот продолжает работу без него",

@@ -3,14 +3,19 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <filesystem>
 
 #include "app/startup.h"
+#include "app/coordinates.h"
+#include "app/number_text.h"
 #include "app/startup_config.h"
 #include "console/operator_console.h"
 #include "support/bot_fixture.h"
+#include "support/line_ends.h"
 #include "text/cp1251.h"
 #include "world/chat_log.h"
+#include "server/server_log.h"
 
 namespace {
 
@@ -51,9 +56,9 @@ TEST_F(StartupTest, FirstStartAsksEverythingAndWritesEachFileAtItsTime) {
                                      {CITIZEN_QUESTION, PASSWORD_QUESTION, COLORS_QUESTION},
                                      BRIGHTNESS_QUESTION,
                                      {"Успешно."}}));
-    EXPECT_EQ(readFile("address.txt"), "127.0.0.1\n6670\n");
-    EXPECT_EQ(readFile("home.txt"), ru("Мир Грёз") + "\n50S 10W 1a\n");
-    EXPECT_EQ(readFile("account.txt"), "104\n" + ru("пароль") + "\nyes\n0.3\n");
+    EXPECT_EQ(readFile("address.txt"), withLineEnds("127.0.0.1\n6670\n"));
+    EXPECT_EQ(readFile("home.txt"), withLineEnds(ru("Мир Грёз") + "\n50S 10W 1a\n"));
+    EXPECT_EQ(readFile("account.txt"), withLineEnds("104\n" + ru("пароль") + "\nyes\n0.3\n"));
     EXPECT_TRUE(StartupConfig.colorsAllowed);
     EXPECT_DOUBLE_EQ(StartupConfig.brightnessLimit, 0.3);
 
@@ -104,7 +109,7 @@ TEST_F(StartupTest, HomeFileIsAskedAgainWhenIncomplete) {
         typeAnswers("welcome\n142N 71E\n");
         runStartupWithLog();
         EXPECT_EQ(outputLines(), concat({ENTRY_QUESTIONS, {"Успешно."}}));
-        EXPECT_EQ(readFile("home.txt"), "welcome\n142N 71E\n");
+        EXPECT_EQ(readFile("home.txt"), withLineEnds("welcome\n142N 71E\n"));
     }
 }
 
@@ -137,7 +142,7 @@ TEST_F(StartupTest, AccountFileRulesDecideWhatIsAsked) {
         EXPECT_DOUBLE_EQ(StartupConfig.brightnessLimit, c.brightness);
         EXPECT_EQ(output().find("Номер гражданства?") != std::string::npos, c.asked);
         if (c.asked) {
-            EXPECT_EQ(readFile("account.txt"), "7\npw\nyes\n0.25\n");
+            EXPECT_EQ(readFile("account.txt"), withLineEnds("7\npw\nyes\n0.25\n"));
         } else {
             EXPECT_EQ(readFile("account.txt"), c.account);
         }
@@ -170,7 +175,7 @@ TEST_F(StartupTest, ColorsAndBrightnessAnswers) {
         writeFile("home.txt", "welcome\n0N 0W\n");
         typeAnswers(c.answers);
         runStartupWithLog();
-        EXPECT_EQ(readFile("account.txt"), c.accountFile);
+        EXPECT_EQ(readFile("account.txt"), withLineEnds(c.accountFile));
         EXPECT_EQ(StartupConfig.colorsAllowed, c.colorsAllowed);
         EXPECT_DOUBLE_EQ(StartupConfig.brightnessLimit, c.brightness);
         EXPECT_EQ(output().find(COLORS_NOT_RECOGNISED) != std::string::npos, c.colorsRejected);
@@ -180,11 +185,90 @@ TEST_F(StartupTest, ColorsAndBrightnessAnswers) {
     }
 }
 
+// What start-up takes from its three files, and what it asks and writes.
+std::string startupOutcome() {
+    return StartupConfig.serverAddress + "|" + StartupConfig.port + "|" + StartupConfig.worldName +
+           "|" + StartupConfig.coordinates + "|" + StartupConfig.citizenNumber + "|" +
+           StartupConfig.privilegePassword + "|" + (StartupConfig.colorsAllowed ? "yes" : "no") +
+           "|" + std::to_string(StartupConfig.brightnessLimit);
+}
+
+std::string withCrLf(const std::string& text) {
+    std::string crlf;
+    for (char c : text) {
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    }
+    return crlf;
+}
+
+TEST_F(StartupTest, CrLfFilesReadAsLfFilesDo) {
+    const struct {
+        const char* address;
+        const char* home;
+        const char* account;
+    } cases[] = {
+        {"10.1.2.3\n7001\n", "welcome\n142N 71E\n", "104\nsecret\nyes\n0.4\n"},
+        {"\n7001\n", "Atlantis\n\n", "104\n\nno\n"},                   // empty lines stay empty
+        {"10.1.2.3\n", "welcome\n142N 71E", "104\nsecret\nyes\n0.4"},  // unended: asked
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.home);
+        std::string outcomes[2];
+        std::string outputs[2];
+        std::string written[2];
+        for (int crlf = 0; crlf < 2; ++crlf) {
+            auto file = [crlf](const char* text) {
+                return crlf ? withCrLf(text) : std::string(text);
+            };
+            startFresh();
+            writeFile("address.txt", file(c.address));
+            writeFile("home.txt", file(c.home));
+            writeFile("account.txt", file(c.account));
+            typeAnswers("welcome\n1N 1W\n7 pw no\n");
+            runStartupWithLog();
+            outcomes[crlf] = startupOutcome();
+            outputs[crlf] = output();
+            written[crlf] = readFile("address.txt");
+        }
+        EXPECT_EQ(outcomes[1], outcomes[0]);
+        EXPECT_EQ(outputs[1], outputs[0]);
+        EXPECT_EQ(written[1], written[0]);
+        EXPECT_EQ(outcomes[0].find('\r'), std::string::npos) << outcomes[0];
+    }
+}
+
+TEST_F(StartupTest, NumbersReadAndWrittenIgnoreTheRussianLocale) {
+    setRussianLocale();
+    const std::string locale = std::setlocale(LC_ALL, nullptr);
+    if (locale == "C") {
+        GTEST_SKIP() << "no Russian locale installed";
+    }
+    // Where the locale's decimal point is a comma, the C library reads "0.4" as 0.
+    EXPECT_DOUBLE_EQ(textToReal("0.4"), 0.4) << locale;
+    EXPECT_DOUBLE_EQ(textToReal("0,4"), -1.0) << locale;
+    EXPECT_EQ(textToInt("6670"), 6670) << locale;
+    // A Russian code page takes 0xA0 for a space; the bot's numbers do not.
+    const std::string space = "\xA0";
+    EXPECT_EQ(leadingInt(space + "7"), 0) << locale;
+    EXPECT_EQ(parseCoordinates(space + "5N 5W"), std::nullopt) << locale;
+    EXPECT_EQ(parseCoordinates("1.5N 2.25W 0.5a"), (Position{2250, 500, 1500})) << locale;
+    EXPECT_EQ(coordinatesText(1500, -2250, 500), "1.5N 2.25E 0.5a") << locale;
+    const std::string stamp = currentTimestamp();
+    EXPECT_EQ(stamp.size(), 19u) << stamp;
+    EXPECT_EQ(logTimestamp(std::chrono::system_clock::time_point{}).size(), 29u) << locale;
+    // A UTF-8 letter whose second byte a Russian code page calls a space (0xA0
+    // in "Р") stays within one answer word.
+    typeAnswers("Раз Два");
+    EXPECT_EQ(readAnswerWord(), ru("Раз")) << locale;
+    EXPECT_EQ(readAnswerWord(), ru("Два")) << locale;
+    std::setlocale(LC_ALL, "C");
+}
+
 TEST_F(StartupTest, AddressFileLinesTakePrecedenceAndAreWrittenBack) {
     writeCompleteFiles();
     writeFile("address.txt", "10.1.2.3\n\n");
     runStartupWithLog();
-    EXPECT_EQ(readFile("address.txt"), "10.1.2.3\n6670\n");
+    EXPECT_EQ(readFile("address.txt"), withLineEnds("10.1.2.3\n6670\n"));
     EXPECT_EQ(sdk.callsStartingWith("SdkCreateInstance"),
               std::vector<std::string>{"SdkCreateInstance(10.1.2.3, 6670, 0)"});
 
@@ -192,7 +276,7 @@ TEST_F(StartupTest, AddressFileLinesTakePrecedenceAndAreWrittenBack) {
     writeCompleteFiles();
     writeFile("address.txt", "\n7001");
     runStartupWithLog();
-    EXPECT_EQ(readFile("address.txt"), "127.0.0.1\n7001\n");
+    EXPECT_EQ(readFile("address.txt"), withLineEnds("127.0.0.1\n7001\n"));
     EXPECT_EQ(sdk.callsStartingWith("SdkCreateInstance"),
               std::vector<std::string>{"SdkCreateInstance(127.0.0.1, 7001, 0)"});
 }
@@ -239,7 +323,7 @@ TEST_F(StartupTest, FailedInstanceEndsWithStatusOneBeforeLoginWithoutHomeOrBanne
     EXPECT_EQ(sdk.calls.back(), "SdkCreateInstance(127.0.0.1, 6670, 0)");
     EXPECT_FALSE(fileExists("home.txt"));
     EXPECT_EQ(readFile("chat.txt"), "");
-    EXPECT_EQ(readFile("account.txt"), "104\npw\nno\n");
+    EXPECT_EQ(readFile("account.txt"), withLineEnds("104\npw\nno\n"));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "console/file_problems.h"
 #include "console/operator_console.h"
 #include "platform/durable_file.h"
+#include "platform/line_end.h"
 #include "text/cp1251.h"
 
 namespace {
@@ -21,7 +22,7 @@ void saveLines(const char* file, const std::vector<std::string>& lines,
     std::string content;
     for (const std::string& line : lines) {
         content += line;
-        content += '\n';
+        content += LINE_END;
     }
     if (replaceFileDurably(file, content, access)) {
         noteFileWritten(file);
@@ -94,7 +95,7 @@ void askBrightnessLimit(AccountFile& account) {
 // Reads account.txt; returns true when it is complete and has been taken.
 // A file whose line 3 is "no" is complete without a line 4.
 bool readAccount() {
-    std::ifstream in(ACCOUNT_FILE);
+    std::ifstream in(ACCOUNT_FILE, std::ios::binary);
     if (!in) {
         return false;
     }
@@ -120,6 +121,8 @@ bool readAccount() {
 
 }  // namespace
 
+// The files are opened in binary mode: this drops the CR of a CR LF line end
+// itself, on every platform, and a text-mode read would stop at a Ctrl-Z.
 bool readFileLine(std::istream& in, std::string& line) {
     line.clear();
     if (!std::getline(in, line)) {
@@ -132,7 +135,7 @@ bool readFileLine(std::istream& in, std::string& line) {
 }
 
 void settleServerAddress() {
-    std::ifstream in(ADDRESS_FILE);
+    std::ifstream in(ADDRESS_FILE, std::ios::binary);
     if (in) {
         std::string address, port;
         readFileLine(in, address);
@@ -149,7 +152,7 @@ void settleServerAddress() {
 }
 
 void obtainEntryPoint() {
-    std::ifstream in(HOME_FILE);
+    std::ifstream in(HOME_FILE, std::ios::binary);
     if (in) {
         readFileLine(in, StartupConfig.worldName);
         bool ended = readFileLine(in, StartupConfig.coordinates);

@@ -1,6 +1,5 @@
 #include "app/coordinates.h"
 
-#include <cctype>
 #include <cmath>
 #include <locale>
 #include <sstream>
@@ -23,13 +22,16 @@ std::optional<double> leadingReal(const std::string& text) {
 // optional sign and a digit, and must read as a 32-bit integer.
 bool isIntegerLed(const std::string& text) {
     std::size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) {
+    // The classic locale's classes, as the stream below reads them: under a
+    // Russian code page the C library takes 0xA0 for a space.
+    const std::locale& classic = std::locale::classic();
+    while (i < text.size() && std::isspace(text[i], classic)) {
         ++i;
     }
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
         ++i;
     }
-    if (i >= text.size() || !std::isdigit(static_cast<unsigned char>(text[i]))) {
+    if (i >= text.size() || !std::isdigit(text[i], classic)) {
         return false;
     }
     std::istringstream stream(text);

@@ -1,7 +1,7 @@
 #include "app/number_text.h"
 
+#include <algorithm>
 #include <climits>
-#include <cstdlib>
 #include <locale>
 #include <sstream>
 
@@ -45,13 +45,22 @@ double textToReal(const std::string& text) {
     return value;
 }
 
+// By hand rather than with strtol, whose white space follows the C locale.
 std::int32_t leadingInt(const std::string& text) {
-    long long value = std::strtoll(text.c_str(), nullptr, 10);
-    if (value > INT_MAX) {
-        return INT_MAX;
+    std::size_t i = text.find_first_not_of(" \t\n\v\f\r");
+    if (i == std::string::npos) {
+        return 0;
     }
-    if (value < INT_MIN) {
-        return INT_MIN;
+    const bool negative = text[i] == '-';
+    if (text[i] == '+' || text[i] == '-') {
+        ++i;
     }
-    return static_cast<std::int32_t>(value);
+    long long value = 0;  // the magnitude, held within INT_MAX + 1
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = std::min(value * 10 + (text[i] - '0'), static_cast<long long>(INT_MAX) + 1);
+    }
+    if (negative) {
+        return static_cast<std::int32_t>(-value);
+    }
+    return static_cast<std::int32_t>(std::min(value, static_cast<long long>(INT_MAX)));
 }

@@ -18,7 +18,8 @@ std::int32_t textToInt(const std::string& text);
 // "0.000") gives -1.0, so "abc", "00", "-0", " 0" and "0,5" give -1.0.
 double textToReal(const std::string& text);
 
-// Reads the leading integer the way the C library's atoi does (white space
-// skipped, optional sign, digits, the rest ignored; 0 without digits), but
-// clamps values beyond 32 bits instead of leaving them undefined.
+// Reads the leading integer the way the C library's atoi does in the C locale
+// (ASCII white space skipped, optional sign, digits, the rest ignored; 0
+// without digits), whatever the process locale, but clamps values beyond 32
+// bits instead of leaving them undefined.
 std::int32_t leadingInt(const std::string& text);

@@ -1,9 +1,11 @@
 #include "console/file_problems.h"
 
 #include <cerrno>
+#include <filesystem>
 #include <set>
 
 #include "console/operator_console.h"
+#include "platform/file_errors.h"
 #include "text/cp1251.h"
 
 namespace {
@@ -12,11 +14,19 @@ std::set<std::string> failingFiles;
 
 // The cause in the operator's words. The C library's own texts are not used:
 // they follow the locale and may not be in the console's encoding.
-std::string causeOf(int error) {
+std::string causeOf(const std::string& file, int error) {
+    if (meansDiskFull(error)) {
+        return ru("нет места на диске");
+    }
+    // Some systems refuse to open a directory as a file with EACCES, not
+    // EISDIR; the operator is told what stands in the way all the same.
+    if (error == EACCES) {
+        std::error_code ignored;
+        if (std::filesystem::is_directory(file, ignored)) {
+            error = EISDIR;
+        }
+    }
     switch (error) {
-        case ENOSPC:
-        case EDQUOT:
-            return ru("нет места на диске");
         case EACCES:
         case EPERM:
             return ru("нет прав на запись");
@@ -41,7 +51,7 @@ void noteFileWritten(const std::string& file) {
 
 void noteFileWriteFailed(const std::string& file, int error) {
     if (failingFiles.insert(file).second) {
-        printErrorLine(ru("Не удаётся записать файл ") + file + " (" + causeOf(error) +
+        printErrorLine(ru("Не удаётся записать файл ") + file + " (" + causeOf(file, error) +
                        ru("); бот продолжает работу без него"));
     }
 }

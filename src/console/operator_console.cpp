@@ -4,23 +4,55 @@
 #include <iostream>
 #include <string_view>
 
+#include "platform/console_window.h"
 #include "platform/hidden_input.h"
 #include "text/cp1251.h"
 
 namespace {
 
-std::istream* consoleIn = &std::cin;
-std::ostream* consoleOut = &std::cout;
-std::ostream* consoleErr = &std::cerr;
-TerminalEncoding encoding = terminalEncodingFromEnvironment();
+// Each stream with its own encoding: a console window takes UTF-8 (its
+// buffer shows it as Unicode) while a redirected stream beside it takes the
+// locale's bytes.
+struct Console {
+    std::istream* in;
+    std::ostream* out;
+    std::ostream* err;
+    TerminalEncoding inEncoding;
+    TerminalEncoding outEncoding;
+    TerminalEncoding errEncoding;
+    bool standardInput;  // `in` reads the process's standard input
+};
+
+Console standardConsole() {
+    const TerminalEncoding bytes = terminalEncodingFromEnvironment();
+    Console console{&std::cin, &std::cout, &std::cerr, bytes, bytes, bytes, true};
+    if (std::streambuf* window = consoleWindowBuffer(StandardStream::Input)) {
+        static std::istream windowIn(window);
+        console.in = &windowIn;
+        console.inEncoding = TerminalEncoding::Utf8;
+    }
+    if (std::streambuf* window = consoleWindowBuffer(StandardStream::Output)) {
+        static std::ostream windowOut(window);
+        console.out = &windowOut;
+        console.outEncoding = TerminalEncoding::Utf8;
+    }
+    if (std::streambuf* window = consoleWindowBuffer(StandardStream::Error)) {
+        static std::ostream windowErr(window);
+        console.err = &windowErr;
+        console.errEncoding = TerminalEncoding::Utf8;
+    }
+    return console;
+}
+
+Console console = standardConsole();
 ExitHandler exitHandler = nullptr;
 
-std::string toTerminal(const std::string& cp1251) {
+std::string toTerminal(const std::string& cp1251, TerminalEncoding encoding) {
     return encoding == TerminalEncoding::Utf8 ? cp1251ToUtf8(cp1251) : cp1251;
 }
 
 std::string fromTerminal(const std::string& text) {
-    return encoding == TerminalEncoding::Utf8 ? utf8ToCp1251(text) : text;
+    return console.inEncoding == TerminalEncoding::Utf8 ? utf8ToCp1251(text) : text;
 }
 
 [[noreturn]] void inputEnded() {
@@ -46,32 +78,29 @@ TerminalEncoding terminalEncodingFromEnvironment() {
             return namesCodePage1251(value) ? TerminalEncoding::Cp1251 : TerminalEncoding::Utf8;
         }
     }
-    return TerminalEncoding::Utf8;
+    return BYTES_DEFAULT_TO_CP1251 ? TerminalEncoding::Cp1251 : TerminalEncoding::Utf8;
 }
 
 void setConsoleStreams(std::istream& in, std::ostream& out, std::ostream& err,
                        TerminalEncoding terminalEncoding) {
-    consoleIn = &in;
-    consoleOut = &out;
-    consoleErr = &err;
-    encoding = terminalEncoding;
+    console = Console{&in, &out, &err, terminalEncoding, terminalEncoding, terminalEncoding, false};
 }
 
 void resetConsole() {
-    setConsoleStreams(std::cin, std::cout, std::cerr, terminalEncodingFromEnvironment());
+    console = standardConsole();
 }
 
 void printLine(const std::string& cp1251) {
-    *consoleOut << toTerminal(cp1251) << '\n' << std::flush;
+    *console.out << toTerminal(cp1251, console.outEncoding) << '\n' << std::flush;
 }
 
 void printErrorLine(const std::string& cp1251) {
-    *consoleErr << toTerminal(cp1251) << '\n' << std::flush;
+    *console.err << toTerminal(cp1251, console.errEncoding) << '\n' << std::flush;
 }
 
 std::string readAnswerLine() {
     std::string line;
-    if (!std::getline(*consoleIn, line)) {
+    if (!std::getline(*console.in, line)) {
         inputEnded();
     }
     if (!line.empty() && line.back() == '\r') {
@@ -82,7 +111,7 @@ std::string readAnswerLine() {
 
 std::string readAnswerWord() {
     std::string word;
-    if (!(*consoleIn >> word)) {
+    if (!(*console.in >> word)) {
         inputEnded();
     }
     return fromTerminal(word);
@@ -98,14 +127,14 @@ void exitProgram(int status) {
 void setExitHandler(ExitHandler handler) { exitHandler = handler; }
 
 std::string readSecretWord() {
-    if (consoleIn != &std::cin) {
+    if (!console.standardInput) {
         return readAnswerWord();
     }
     std::string word;
     bool read = false;
     {
         HiddenInput hidden;  // the echo is back before any exit below
-        read = static_cast<bool>(*consoleIn >> word);
+        read = static_cast<bool>(*console.in >> word);
     }
     if (!read) {
         inputEnded();

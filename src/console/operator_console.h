@@ -14,13 +14,17 @@ enum class TerminalEncoding { Utf8, Cp1251 };
 
 // The terminal's encoding as the locale variables describe it (LC_ALL, then
 // LC_CTYPE, then LANG): Windows-1251 when the one in force names code page
-// 1251, UTF-8 otherwise.
+// 1251, UTF-8 otherwise. With none of them set: Windows-1251 on Windows, its
+// own code page for Russian, and UTF-8 elsewhere.
 TerminalEncoding terminalEncodingFromEnvironment();
 
 // Points the console at other streams; they must outlive their use.
 void setConsoleStreams(std::istream& in, std::ostream& out, std::ostream& err,
                        TerminalEncoding encoding);
-// Back to the process's standard streams in the environment's encoding.
+// Back to the process's standard streams. A stream that is a Windows console
+// window shows and reads Unicode, whatever the window's code page; the others
+// take bytes in the environment's encoding. A redirected standard output or
+// error keeps the platform's text-mode line end (CR LF on Windows).
 void resetConsole();
 
 // Prints one Windows-1251 line on standard output, ends it and flushes.

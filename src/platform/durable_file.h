@@ -9,11 +9,13 @@
 // Who may read the file once it is written.
 enum class FileAccess {
     Shared,     // the usual mode for a user's files (0644 before the umask)
-    OwnerOnly,  // secrets: readable and writable by the owner alone (0600)
+    OwnerOnly,  // secrets: readable and writable by the owner alone (0600);
+                // on Windows the file keeps its folder's permissions
 };
 
 // Writes the content to a temporary file beside the target ("<path>.tmp"),
-// flushes it to the disk, renames it over the target and syncs the directory.
+// flushes it to the disk, renames it over the target (replacing it) and makes
+// the rename durable.
 // The bytes are written exactly as given. On failure the target is untouched,
 // the temporary file is removed, and errno tells why; returns false.
 bool replaceFileDurably(const std::string& path, const std::string& content,

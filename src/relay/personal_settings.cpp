@@ -12,6 +12,7 @@
 #include "console/file_problems.h"
 #include "console/operator_console.h"
 #include "platform/durable_file.h"
+#include "platform/line_end.h"
 #include "text/cp1251.h"
 
 PersonalSettingsTables PersonalSettings;
@@ -26,7 +27,7 @@ std::string settingsFileContent() {
     std::string content;
     auto appendLine = [&content](int value) {
         content += std::to_string(value);
-        content += '\n';
+        content += LINE_END;
     };
     for (const auto& [citizen, flag] : PersonalSettings.globalOff.entries()) {
         appendLine(citizen);

@@ -4,6 +4,8 @@
 #include <ctime>
 
 #include "console/file_problems.h"
+#include "platform/line_end.h"
+#include "platform/local_time.h"
 #include "text/cp1251.h"
 
 std::ofstream ChatLog;
@@ -15,7 +17,9 @@ std::string chatLogPath;  // empty when no log was asked for
 bool tryOpen() {
     errno = 0;
     ChatLog.clear();
-    ChatLog.open(chatLogPath, std::ios::out | std::ios::app);
+    // Binary, with the platform's line end written by hand: the same bytes as
+    // text mode, without a text-mode reader's or writer's other rewrites.
+    ChatLog.open(chatLogPath, std::ios::out | std::ios::app | std::ios::binary);
     if (!ChatLog.is_open()) {
         noteFileWriteFailed(chatLogPath, errno);
         return false;
@@ -51,7 +55,7 @@ void writeChatLogLine(const std::string& line) {
     // A failed write (a full disk, say) must not silence every later line.
     ChatLog.clear();
     errno = 0;
-    ChatLog << line << '\n' << std::flush;
+    ChatLog << line << LINE_END << std::flush;
     if (ChatLog.fail()) {
         noteFileWriteFailed(chatLogPath, errno);
     } else {
@@ -61,10 +65,10 @@ void writeChatLogLine(const std::string& line) {
 
 std::string currentTimestamp() {
     std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
+    LocalTime local;
+    toLocalTime(now, local);
     char buffer[80];
-    std::size_t length = std::strftime(buffer, sizeof buffer, "%d.%m.%Y %H:%M:%S", &local);
+    std::size_t length = std::strftime(buffer, sizeof buffer, "%d.%m.%Y %H:%M:%S", &local.fields);
     return std::string(buffer, length);
 }
 

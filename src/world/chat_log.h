@@ -18,7 +18,8 @@ extern std::ofstream ChatLog;
 void openChatLog(const std::string& path);
 void closeChatLog();
 
-// Appends one line (bytes as given, then a line end) and flushes it.
+// Appends one line (bytes as given, then the platform's line end, see
+// platform/line_end.h) and flushes it.
 void writeChatLogLine(const std::string& line);
 
 // Local date and time as "dd.mm.yyyy hh:mm:ss".

@@ -1,7 +1,6 @@
 // The real bot and the real world server over TCP, with scripted avatars.
 
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <stdlib.h>
 
 #include <filesystem>
@@ -10,9 +9,12 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "e2e/child_process.h"
 #include "sdk/reason_codes.h"
+#include "support/line_ends.h"
+#include "support/temporary_directory.h"
 #include "support/test_avatar.h"
 #include "text/cp1251.h"
 #include "protocol/monotonic_clock.h"
@@ -38,7 +40,8 @@ bool eventually(const std::function<bool()>& condition, int deadlineMs = DEADLIN
         if (nowMs() >= deadline) {
             return false;
         }
-        ::usleep(10000);  // polling a file or process, not pacing the test
+        // Polling a file or process, not pacing the test.
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;
 }
@@ -52,13 +55,12 @@ bool isConsole(const Message& m) {
 class BotWorldTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/tintbeacon-e2e-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        dir_ = makeTemporaryDirectory("tintbeacon-e2e");
+        ASSERT_FALSE(dir_.empty());
     }
     void TearDown() override {
-        bot_.stop(SIGKILL);
-        server_.stop(SIGKILL);
+        bot_.stop(CHILD_KILL);
+        server_.stop(CHILD_KILL);
         std::error_code ignored;
         std::filesystem::remove_all(dir_, ignored);
     }
@@ -191,11 +193,11 @@ TEST_F(BotWorldTest, ColorAndGlobalSettingsSurviveARestartOfTheBot) {
     optedOut.say("!global off");
     ASSERT_TRUE(eventually([&] {
         std::string settings = readFile(dir_ / "personal_chat_settings.txt");
-        return settings.find("7\n0\n0\n0\n88\n") != std::string::npos &&
-               settings.find("8\n1\n") != std::string::npos;
+        return settings.find(withLineEnds("7\n0\n0\n0\n88\n")) != std::string::npos &&
+               settings.find(withLineEnds("8\n1\n")) != std::string::npos;
     })) << readFile(dir_ / "personal_chat_settings.txt");
 
-    bot_.stop(SIGTERM);
+    bot_.stop(CHILD_TERMINATE);
     startBot();
     ASSERT_TRUE(botPrinted("Успешно.", 2));
     // The restarted bot learns the avatars from its arrival events; wait
@@ -267,8 +269,9 @@ TEST_F(BotWorldTest, WhispersAndConsoleMessagesAreLoggedButNotRelayed) {
     ASSERT_EQ(relayed.size(), 1u);
     EXPECT_EQ(relayed[0].text, "Whisperer:\tmarker");
     std::string log = chatLog();
-    EXPECT_NE(log.find("whisper from Whisperer: just for you\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("global chat: note\tto the bot\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(withLineEnds("whisper from Whisperer: just for you\n")), std::string::npos)
+        << log;
+    EXPECT_NE(log.find(withLineEnds("global chat: note\tto the bot\n")), std::string::npos) << log;
 }
 
 TEST_F(BotWorldTest, ArrivalsAndDeparturesAreLogged) {
@@ -281,8 +284,8 @@ TEST_F(BotWorldTest, ArrivalsAndDeparturesAreLogged) {
     }
     ASSERT_TRUE(botPrinted("Гость вышел(а) из мира"));
     std::string log = chatLog();
-    EXPECT_NE(log.find(ru("Гость зашел(а) в мир\n")), std::string::npos);
-    EXPECT_NE(log.find(ru("Гость вышел(а) из мира\n")), std::string::npos);
+    EXPECT_NE(log.find(withLineEnds(ru("Гость зашел(а) в мир\n"))), std::string::npos);
+    EXPECT_NE(log.find(withLineEnds(ru("Гость вышел(а) из мира\n"))), std::string::npos);
 }
 
 TEST_F(BotWorldTest, ABurstOfChatLosesNoLine) {
@@ -338,7 +341,7 @@ TEST_F(BotWorldTest, TheBotComesBackAfterTheServerRestarts) {
         TestAvatar before;
         ASSERT_EQ(before.join(port_, "Before", 0, "", "lobby"), SDK_OK);
         ASSERT_TRUE(botPrinted("Before зашел(а) в мир"));
-        server_.stop(SIGKILL);
+        server_.stop(CHILD_KILL);
     }
     ASSERT_TRUE(botPrinted("Before вышел(а) из мира"));
     ASSERT_EQ(startServer(port_), port_);
@@ -366,11 +369,11 @@ TEST_F(BotWorldTest, ASecondBotInTheSameDirectoryRefusesBeforeItTouchesAnything)
     ASSERT_TRUE(second.start(BIN_DIR + "/tintbeacon", {}, dir_.string(),
                              (dir_ / "second.out").string(), (dir_ / "second.err").string(),
                              {"LC_ALL=C.UTF-8", "LANG=C.UTF-8"}));
-    EXPECT_EQ(second.stop(0), 3);  // signal 0: only waits for it to end
+    EXPECT_EQ(second.stop(CHILD_WAIT), 3);
     EXPECT_EQ(readFile(dir_ / "second.out"), "");
     EXPECT_EQ(readFile(dir_ / "second.err"),
-              "В этом каталоге уже работает другой бот (tintbeacon.lock занят); второй не "
-              "запущен.\n");
+              withLineEnds("В этом каталоге уже работает другой бот (tintbeacon.lock занят); "
+                           "второй не запущен.\n"));
     EXPECT_EQ(chatLog(), logBefore);
     EXPECT_FALSE(std::filesystem::exists(dir_ / "address.txt"));
 }
@@ -384,7 +387,7 @@ TEST_F(BotWorldTest, HelpAndVersionAnswerWithoutTouchingTheDirectory) {
         ASSERT_TRUE(bot.start(BIN_DIR + "/tintbeacon", {argument}, work.string(),
                               (dir_ / "out").string(), (dir_ / "err").string(),
                               {"LC_ALL=C.UTF-8", "LANG=C.UTF-8"}));
-        EXPECT_EQ(bot.stop(0), std::string(argument) == "--bogus" ? 64 : 0);
+        EXPECT_EQ(bot.stop(CHILD_WAIT), std::string(argument) == "--bogus" ? 64 : 0);
         EXPECT_TRUE(std::filesystem::is_empty(work));
     }
     EXPECT_NE(readFile(dir_ / "out").find("Использование: tintbeacon [--help | --version]"),

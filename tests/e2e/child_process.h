@@ -4,10 +4,19 @@
 // its standard output and error go to files the test reads. The destructor
 // kills and reaps it, so no test leaves a process behind.
 
-#include <sys/types.h>
-
+#include <cstdint>
 #include <string>
 #include <vector>
+
+// What stop() sends, by the POSIX signal numbers. Windows has no signals: a
+// kill is TerminateProcess, and an interrupt or termination is a console
+// break event where the child shares the test's console, a kill otherwise.
+enum ChildSignal : int {
+    CHILD_WAIT = 0,  // sends nothing, only waits for the end
+    CHILD_INTERRUPT = 2,
+    CHILD_KILL = 9,
+    CHILD_TERMINATE = 15,
+};
 
 class ChildProcess {
   public:
@@ -17,19 +26,22 @@ class ChildProcess {
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     // Starts the program in the directory with the extra environment
-    // variables ("NAME=value"); false when it cannot be started.
+    // variables ("NAME=value"); false when it cannot be started. On Windows
+    // ".exe" is added to a program name without it.
     bool start(const std::string& program, const std::vector<std::string>& args,
                const std::string& directory, const std::string& stdoutFile,
                const std::string& stderrFile, const std::vector<std::string>& environment = {});
     // Writes to its standard input.
     void write(const std::string& text);
     // Sends the signal and waits (at most the deadline) for it to end; returns
-    // its exit status, or -1 when it did not end in time or was not running.
+    // its exit status (128 plus the signal's number when the signal ended it),
+    // or -1 when it did not end in time or was not running.
     int stop(int signal, int deadlineMs = 10000);
     bool running() const { return pid_ > 0; }
-    pid_t pid() const { return pid_; }
+    int pid() const { return pid_; }
 
   private:
-    pid_t pid_ = -1;
-    int input_ = -1;
+    int pid_ = -1;
+    std::intptr_t process_ = 0;  // Windows: the process's handle
+    std::intptr_t input_ = -1;   // the write end of its standard input: a descriptor, or a handle
 };

@@ -2,7 +2,6 @@
 // programs answer them: what they print where, and their exit status.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -11,6 +10,8 @@
 #include <vector>
 
 #include "e2e/child_process.h"
+#include "support/line_ends.h"
+#include "support/temporary_directory.h"
 #include "tintbeacon_version.h"
 
 namespace {
@@ -55,9 +56,8 @@ TEST(CommandLineE2e, HelpVersionAndBadUsage) {
          "",
          "tintbeacon-avatar: unknown option --colour\nTry 'tintbeacon-avatar --help'.\n"},
     };
-    char pattern[] = "/tmp/tintbeacon-cli-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    const std::filesystem::path dir = pattern;
+    const std::filesystem::path dir = makeTemporaryDirectory("tintbeacon-cli");
+    ASSERT_FALSE(dir.empty());
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const Case& c = cases[i];
         const std::string label = c.program + " " + c.args[0];
@@ -66,14 +66,14 @@ TEST(CommandLineE2e, HelpVersionAndBadUsage) {
         ChildProcess child;
         ASSERT_TRUE(child.start(BIN_DIR + "/" + c.program, c.args, dir.string(), outFile.string(),
                                 errFile.string()));
-        EXPECT_EQ(child.stop(0), c.status) << label;  // signal 0: just wait for the end
+        EXPECT_EQ(child.stop(CHILD_WAIT), c.status) << label;
         const std::string out = readFile(outFile);
         if (c.out.size() > 3 && c.out.compare(c.out.size() - 3, 3, "...") == 0) {
             EXPECT_EQ(out.rfind(c.out.substr(0, c.out.size() - 3), 0), 0u) << label << ": " << out;
         } else {
-            EXPECT_EQ(out, c.out) << label;
+            EXPECT_EQ(out, withLineEnds(c.out)) << label;
         }
-        EXPECT_EQ(readFile(errFile), c.err) << label;
+        EXPECT_EQ(readFile(errFile), withLineEnds(c.err)) << label;
     }
     std::filesystem::remove_all(dir);
 }

@@ -1,6 +1,5 @@
 #include "support/bot_fixture.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 
@@ -9,6 +8,7 @@
 #include "console/operator_console.h"
 #include "relay/console_line.h"
 #include "relay/personal_settings.h"
+#include "support/temporary_directory.h"
 #include "world/avatar_roster.h"
 #include "world/chat_capture.h"
 #include "world/chat_log.h"
@@ -32,9 +32,8 @@ void BotTest::startFresh() {
         std::error_code ignored;
         std::filesystem::remove_all(directory_, ignored);
     }
-    std::string pattern = (std::filesystem::temp_directory_path() / "tintbeacon-test-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    directory_ = pattern;
+    directory_ = makeTemporaryDirectory("tintbeacon-test");
+    ASSERT_FALSE(directory_.empty());
     std::filesystem::current_path(directory_);
 
     resetStartupConfig();
@@ -86,7 +85,8 @@ std::vector<std::string> splitLines(const std::string& text) {
             lines.push_back(text.substr(start));
             break;
         }
-        lines.push_back(text.substr(start, end - start));
+        const std::size_t cut = end > start && text[end - 1] == '\r' ? end - 1 : end;
+        lines.push_back(text.substr(start, cut - start));
         start = end + 1;
     }
     return lines;

@@ -58,5 +58,6 @@ void storeUserSettings(int citizen, int globalOff, int red, int green, int blue)
 std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b);
 std::vector<std::string> concat(const std::vector<std::vector<std::string>>& parts);
 
-// Splits text into lines at '\n' (a final line end adds no empty line).
+// Splits text into lines at '\n', without a CR before it (a final line end
+// adds no empty line).
 std::vector<std::string> splitLines(const std::string& text);

@@ -8,8 +8,10 @@
 #include <chrono>
 #include <cstdlib>
 
+static_assert(CHILD_INTERRUPT == SIGINT && CHILD_KILL == SIGKILL && CHILD_TERMINATE == SIGTERM);
+
 ChildProcess::~ChildProcess() {
-    stop(SIGKILL);
+    stop(CHILD_KILL);
 }
 
 bool ChildProcess::start(const std::string& program, const std::vector<std::string>& args,
@@ -55,13 +57,14 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
 
 void ChildProcess::write(const std::string& text) {
     if (input_ >= 0) {
-        [[maybe_unused]] ssize_t ignored = ::write(input_, text.data(), text.size());
+        [[maybe_unused]] ssize_t ignored =
+            ::write(static_cast<int>(input_), text.data(), text.size());
     }
 }
 
 int ChildProcess::stop(int signal, int deadlineMs) {
     if (input_ >= 0) {
-        ::close(input_);
+        ::close(static_cast<int>(input_));
         input_ = -1;
     }
     if (pid_ <= 0) {

@@ -1,0 +1,7 @@
+#include "platform/console_window.h"
+
+std::streambuf* consoleWindowBuffer(StandardStream) {
+    return nullptr;
+}
+
+extern const bool BYTES_DEFAULT_TO_CP1251 = false;

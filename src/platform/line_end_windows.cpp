@@ -1,0 +1,3 @@
+#include "platform/line_end.h"
+
+extern const std::string_view LINE_END = "\r\n";
