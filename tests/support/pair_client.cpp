@@ -21,6 +21,9 @@ PairClient::PairClient(WorldServer& server, int serverSendBuffer) : server_(serv
     net::setNonBlocking(ends[0]);
     if (serverSendBuffer > 0) {
         net::setSendBuffer(ends[1], serverSendBuffer);
+        // Over TCP (the socket pair on Windows) the receiver's buffer holds
+        // output too: keep it as small, so that output still waits soon.
+        net::setReceiveBuffer(ends[0], serverSendBuffer);
     }
     fd_ = ends[0];
     server_.adoptClient(ends[1]);
