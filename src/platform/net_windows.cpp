@@ -1,6 +1,10 @@
-#include <windows.h>
+// winsock2.h must come before windows.h.
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+#include <windows.h>
+// clang-format on
 
 #include <string>
 
@@ -315,17 +319,22 @@ bool socketPair(int ends[2]) {
 
 int poll(PollEntry* entries, int count, int timeoutMs) {
     const int used = count < MAX_POLL_ENTRIES ? count : MAX_POLL_ENTRIES;
-    if (used <= 0) {
-        // WSAPoll refuses an empty set.
-        ::Sleep(timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
-        return 0;
-    }
     WSAPOLLFD fds[MAX_POLL_ENTRIES];
+    int sockets = 0;
     for (int i = 0; i < used; ++i) {
         fds[i].fd = handleOf(entries[i].fd);
         fds[i].events = static_cast<SHORT>((entries[i].wantRead ? POLLRDNORM : 0) |
                                            (entries[i].wantWrite ? POLLWRNORM : 0));
         fds[i].revents = 0;
+        sockets += entries[i].fd >= 0 ? 1 : 0;
+    }
+    if (sockets == 0) {
+        // WSAPoll refuses a set without a socket; poll(2) would only wait.
+        for (int i = 0; i < used; ++i) {
+            entries[i].readable = entries[i].writable = false;
+        }
+        ::Sleep(timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
+        return 0;
     }
     const int n = ::WSAPoll(fds, static_cast<ULONG>(used), timeoutMs);
     for (int i = 0; i < used; ++i) {
