@@ -90,7 +90,10 @@ int reserveDescriptor();
 void releaseDescriptor(int fd);
 
 // Two connected stream sockets, both blocking; false when the system refused.
-bool socketPair(int ends[2]);
+// With `bufferBytes` above 0 both ends get send and receive buffers of about
+// that size, set before they connect: a TCP connection (the pair on Windows)
+// keeps the receive window it offered at first.
+bool socketPair(int ends[2], int bufferBytes = 0);
 
 // One socket to poll (on POSIX any descriptor: standard input too), with
 // what it is watched for and what it is ready for.

@@ -235,8 +235,17 @@ void releaseDescriptor(int fd) {
     }
 }
 
-bool socketPair(int ends[2]) {
-    return ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) == 0;
+bool socketPair(int ends[2], int bufferBytes) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+        return false;
+    }
+    if (bufferBytes > 0) {
+        for (int i = 0; i < 2; ++i) {
+            setSendBuffer(ends[i], bufferBytes);
+            setReceiveBuffer(ends[i], bufferBytes);
+        }
+    }
+    return true;
 }
 
 int poll(PollEntry* entries, int count, int timeoutMs) {

@@ -187,16 +187,25 @@ int connectBefore(std::uint32_t address, int port, int timeoutMs) {
     return abandon(fd);
 }
 
-int connectBlocking(std::uint32_t address, int port) {
-    const int fd = newSocket();
-    if (fd < 0) {
-        return -1;
-    }
+namespace {
+
+// Connects a new blocking socket, or closes it.
+int connectSocket(int fd, std::uint32_t address, int port) {
     const sockaddr_in target = socketAddress(address, port);
     if (::connect(handleOf(fd), reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
         return abandon(fd);
     }
     return fd;
+}
+
+}  // namespace
+
+int connectBlocking(std::uint32_t address, int port) {
+    const int fd = newSocket();
+    if (fd < 0) {
+        return -1;
+    }
+    return connectSocket(fd, address, port);
 }
 
 int startConnect(std::uint32_t address, int port) {
@@ -281,15 +290,35 @@ int reserveDescriptor() {
 
 void releaseDescriptor(int) {}
 
-bool socketPair(int ends[2]) {
+namespace {
+
+// A blocking socket connected to the loopback port, its buffers set first.
+int connectBuffered(int port, int bufferBytes) {
+    const int fd = newSocket();
+    if (fd < 0) {
+        return -1;
+    }
+    if (bufferBytes > 0) {
+        setSendBuffer(fd, bufferBytes);
+        setReceiveBuffer(fd, bufferBytes);
+    }
+    return connectSocket(fd, LOOPBACK, port);
+}
+
+}  // namespace
+
+bool socketPair(int ends[2], int bufferBytes) {
     // No socketpair here: a loopback connection to a listener of our own,
     // taken only when the accepted peer is the socket that connected.
-    const int listener = listenOn(LOOPBACK, 0, 1);
+    const int listener = listenOn(LOOPBACK, 0, 1, bufferBytes);
     if (listener < 0) {
         return false;
     }
+    if (bufferBytes > 0) {
+        setSendBuffer(listener, bufferBytes);  // passed on to the accepted end
+    }
     const int port = localPort(listener);
-    const int connecting = port != 0 ? connectBlocking(LOOPBACK, port) : -1;
+    const int connecting = port != 0 ? connectBuffered(port, bufferBytes) : -1;
     int accepted = connecting >= 0 ? accept(listener) : -1;
     if (accepted >= 0) {
         sockaddr_in mine{};
@@ -312,6 +341,10 @@ bool socketPair(int ends[2]) {
     }
     setNoDelay(connecting);
     setNoDelay(accepted);
+    if (bufferBytes > 0) {
+        setSendBuffer(accepted, bufferBytes);
+        setReceiveBuffer(accepted, bufferBytes);
+    }
     ends[0] = connecting;
     ends[1] = accepted;
     return true;

@@ -1,5 +1,9 @@
-#include <windows.h>
+// winsock2.h must come before windows.h.
+// clang-format off
 #include <winsock2.h>
+
+#include <windows.h>
+// clang-format on
 
 #include <unordered_map>
 

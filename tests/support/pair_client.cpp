@@ -13,18 +13,15 @@ void serveTurns(WorldServer& server, int turns) {
 }
 
 PairClient::PairClient(WorldServer& server, int serverSendBuffer) : server_(server) {
+    // Over TCP (the socket pair on Windows) the receiver's buffer holds
+    // output too: both ends are kept as small, so that output still waits
+    // in the server soon.
     int ends[2];
-    if (!net::socketPair(ends)) {
+    if (!net::socketPair(ends, serverSendBuffer)) {
         closed_ = true;
         return;
     }
     net::setNonBlocking(ends[0]);
-    if (serverSendBuffer > 0) {
-        net::setSendBuffer(ends[1], serverSendBuffer);
-        // Over TCP (the socket pair on Windows) the receiver's buffer holds
-        // output too: keep it as small, so that output still waits soon.
-        net::setReceiveBuffer(ends[0], serverSendBuffer);
-    }
     fd_ = ends[0];
     server_.adoptClient(ends[1]);
 }
