@@ -9,7 +9,8 @@
 #include <cstddef>
 #include <functional>
 
-// What to poll for standard input, or -1 when it cannot be had. Call once.
+// What to poll for standard input, or -1 when it cannot be had (no socket
+// pair for it on Windows). Call once.
 int openStandardInput();
 
 // Reads up to `size` bytes of what `fd` has: standard input as opened above,

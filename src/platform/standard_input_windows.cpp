@@ -6,7 +6,9 @@
 int openStandardInput() {
     HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
     if (input == nullptr || input == INVALID_HANDLE_VALUE) {
-        return -1;
+        // No standard input at all reads as input that has ended, as a
+        // closed descriptor 0 does on POSIX.
+        return forwardInput([](char*, std::size_t) -> long { return 0; });
     }
     return forwardInput([input](char* buffer, std::size_t size) -> long {
         DWORD got = 0;
