@@ -13,10 +13,6 @@
 // - after the loss every avatar has left the roster;
 // - no descriptor is left open.
 
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -28,6 +24,7 @@
 #include "console/operator_console.h"
 #include "fuzz_check.h"
 #include "fuzz_workdir.h"
+#include "platform/net.h"
 #include "protocol/wire_message.h"
 #include "relay/main_loop.h"
 #include "relay/personal_settings.h"
@@ -49,7 +46,7 @@ constexpr int BOT_SESSION = 1;
 void writeAll(int fd, const std::string& bytes) {
     std::size_t written = 0;
     while (written < bytes.size()) {
-        ssize_t n = ::send(fd, bytes.data() + written, bytes.size() - written, MSG_NOSIGNAL);
+        const long n = net::send(fd, bytes.data() + written, bytes.size() - written);
         FUZZ_CHECK(n > 0);
         written += static_cast<std::size_t>(n);
     }
@@ -70,16 +67,14 @@ void answer(int world, wire::MessageType request, int value) {
 // Reads and drops what the bot has sent, so that its output never stalls.
 void drain(int world) {
     char buffer[64 * 1024];
-    while (::recv(world, buffer, sizeof buffer, MSG_DONTWAIT) > 0) {
+    while (net::bytesWaiting(world) > 0 && net::receive(world, buffer, sizeof buffer) > 0) {
     }
 }
 
 // Bytes the world has sent that the bot has not read yet; the bot's end
 // stays open as long as the backend is connected.
-int unreadBytes(int bot) {
-    int unread = 0;
-    FUZZ_CHECK(::ioctl(bot, FIONREAD, &unread) == 0);
-    return unread;
+std::size_t unreadBytes(int bot) {
+    return net::bytesWaiting(bot);
 }
 
 void installHandlers() {
@@ -150,7 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     resetBotState();
 
     int ends[2];
-    FUZZ_CHECK(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) == 0);
+    FUZZ_CHECK(net::socketPair(ends));
     const int world = ends[0];
     const int bot = ends[1];
     {
@@ -166,7 +161,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             runMainLoopTurn();
             drain(world);
         }
-        ::shutdown(world, SHUT_WR);
+        net::shutdownSending(world);
         while (backend.isConnected() || backend.queuedEvents() > 0) {
             FUZZ_CHECK(++turns <= MAX_TURNS);
             runMainLoopTurn();
@@ -174,7 +169,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         sdkUseBackend(nullptr);
     }
-    ::close(world);
+    net::close(world);
     FUZZ_CHECK(AvatarRoster.size() == 0);
     closeChatLog();
     resetPersonalSettings();

@@ -12,12 +12,10 @@
 // own, so a run is deterministic; the login deadline is short and the output
 // budgets small, so that deadlines, the chat limit and drops are reached.
 
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/net.h"
 #include "server/world_server.h"
 
 namespace {
@@ -43,7 +41,7 @@ ServerConfig fuzzConfig() {
 
 void drain(int fd) {
     char buffer[4096];
-    while (::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT) > 0) {
+    while (net::receive(fd, buffer, sizeof buffer) > 0) {
     }
 }
 
@@ -55,11 +53,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     int clients[2] = {-1, -1};
     for (int& client : clients) {
         int ends[2];
-        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, ends) != 0) {
+        if (!net::socketPair(ends)) {
             break;
         }
-        int small = 4096;
-        ::setsockopt(ends[1], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+        net::setNonBlocking(ends[0]);  // its sends and reads never wait
+        net::setSendBuffer(ends[1], 4096);
         client = ends[0];
         server.adoptClient(ends[1]);
     }
@@ -72,8 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const int client = clients[control & 1];
         fuzzNow += (control >> 2) * 100;
         if (client >= 0 && length > 0) {
-            [[maybe_unused]] ssize_t sent =
-                ::send(client, data + at, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+            net::send(client, data + at, length);
         }
         at += length;
         server.serveOnce(0);
@@ -92,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     for (int client : clients) {
         if (client >= 0) {
-            ::close(client);
+            net::close(client);
         }
     }
     return 0;

@@ -4,7 +4,6 @@
 #include "avatar/avatar_client.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <set>
@@ -14,6 +13,7 @@
 #include "avatar/avatar_command.h"
 #include "avatar/avatar_options.h"
 #include "avatar/crowd.h"
+#include "platform/net.h"
 #include "sdk/reason_codes.h"
 #include "server/world_server.h"
 #include "support/bot_fixture.h"
@@ -43,10 +43,11 @@ protected:
     // output lines and exit status.
     std::vector<std::string> runScripted(const std::string& input, int& status,
                                          const std::string& password = "", bool scripted = true) {
+        // Standard input as the client polls it: a socket on every system.
         int fds[2];
-        EXPECT_EQ(::pipe(fds), 0);
-        EXPECT_EQ(::write(fds[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
-        ::close(fds[1]);
+        EXPECT_TRUE(net::socketPair(fds));
+        EXPECT_EQ(net::send(fds[1], input.data(), input.size()), static_cast<long>(input.size()));
+        net::close(fds[1]);
         ClientSettings settings;
         settings.scripted = scripted;
         settings.login.port = server_->port();
@@ -56,7 +57,7 @@ protected:
         settings.login.position = Position{0, 0, 10000};  // within hearing range of the peer
         std::ostringstream out;
         status = runAvatarClient(settings, fds[0], out);
-        ::close(fds[0]);
+        net::close(fds[0]);
         return splitLines(out.str());
     }
 

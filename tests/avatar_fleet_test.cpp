@@ -4,15 +4,14 @@
 #include "avatar/avatar_fleet.h"
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <thread>
 
+#include "platform/net.h"
 #include "protocol/monotonic_clock.h"
 #include "sdk/reason_codes.h"
 #include "server/world_server.h"
+#include "support/loopback_listener.h"
 
 namespace {
 
@@ -77,14 +76,11 @@ bool turnUntil(AvatarFleet& fleet, Condition done) {
 
 TEST_F(AvatarFleetTest, EachJoinEndsWithItsFirstReasonCode) {
     startServer();
-    // A port where nobody listens: bound, never listening.
-    const int unused = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(unused, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ::getsockname(unused, reinterpret_cast<sockaddr*>(&address), &length);
+    // A port where nobody listens: one just freed.
+    int unusedPort = 0;
+    const int unused = listenOnLoopback(unusedPort);
+    ASSERT_GE(unused, 0);
+    net::close(unused);  // the port is free again, and nobody listens there
 
     struct Case {
         const char* what;
@@ -106,7 +102,7 @@ TEST_F(AvatarFleetTest, EachJoinEndsWithItsFirstReasonCode) {
     cases.push_back({"a bad address", login("Nowhere"), SDK_RC_BAD_ADDRESS});
     cases.back().login.address = "localhost";
     cases.push_back({"nobody listening", login("Refused"), SDK_RC_CONNECT_FAILED});
-    cases.back().login.port = ntohs(address.sin_port);
+    cases.back().login.port = unusedPort;
     cases.push_back({"a name too long", login(std::string(65, 'n')), SDK_RC_TEXT_TOO_LONG});
 
     Recorder recorder;
@@ -116,7 +112,6 @@ TEST_F(AvatarFleetTest, EachJoinEndsWithItsFirstReasonCode) {
         logins.push_back(c.login);
     }
     fleet.join(logins);
-    ::close(unused);
     ASSERT_EQ(fleet.size(), cases.size());
     for (std::size_t i = 0; i < cases.size(); ++i) {
         EXPECT_EQ(fleet.joined(i), cases[i].code == SDK_OK) << cases[i].what;
@@ -176,35 +171,25 @@ TEST_F(AvatarFleetTest, ManyWavesJoinAndEveryMemberHearsAndIsHeard) {
 // A peer that answers the handshake, then sends what it is given.
 class RawPeer {
   public:
-    RawPeer() {
-        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(listener_, 4);
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-    }
+    RawPeer() { listener_ = listenOnLoopback(port_); }
     ~RawPeer() {
         if (thread_.joinable()) {
             thread_.join();
         }
-        ::close(listener_);
+        net::close(listener_);
     }
     // Sends the bytes to the first client, then ends the stream when asked.
     void serve(std::string bytes, bool end) {
         thread_ = std::thread([this, bytes, end] {
-            const int fd = ::accept(listener_, nullptr, nullptr);
-            [[maybe_unused]] ssize_t ignored = ::send(fd, bytes.data(), bytes.size(), 0);
+            const int fd = net::accept(listener_);
+            [[maybe_unused]] long ignored = net::send(fd, bytes.data(), bytes.size());
             if (end) {
-                ::shutdown(fd, SHUT_WR);
+                net::shutdownSending(fd);
             }
             char sink[256];
-            while (::recv(fd, sink, sizeof sink, 0) > 0) {
+            while (net::receive(fd, sink, sizeof sink) > 0) {
             }
-            ::close(fd);
+            net::close(fd);
         });
     }
     int port() const { return port_; }

@@ -1,14 +1,13 @@
 #include "sdk/network_backend.h"
 
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/net.h"
 #include "server/world_server.h"
 #include "support/test_avatar.h"
 
@@ -192,15 +191,15 @@ TEST_F(NetworkBackendTest, EachReceiverGetsTheColorAndTextInForceWhenItWasSent) 
 TEST(NetworkBackendOnSocket, TakesAConnectedSocketAndOwnsIt) {
     for (bool initialised : {false, true}) {
         int ends[2];
-        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
+        ASSERT_TRUE(net::socketPair(ends));
         wire::Message reply;
         reply.type = wire::MessageType::Reply;
         reply.request = wire::MessageType::Hello;
         std::string bytes;
         wire::encodeFrame(reply, bytes);
         if (initialised) {
-            ASSERT_EQ(::send(ends[0], bytes.data(), bytes.size(), 0),
-                      static_cast<ssize_t>(bytes.size()));
+            ASSERT_EQ(net::send(ends[0], bytes.data(), bytes.size()),
+                      static_cast<long>(bytes.size()));
         }
         {
             NetworkBackend backend;
@@ -214,10 +213,10 @@ TEST(NetworkBackendOnSocket, TakesAConnectedSocketAndOwnsIt) {
         // Gone with the backend at the latest: the world's end reads the end
         // of the stream (after the handshake, when one was sent).
         char buffer[64];
-        ssize_t n;
-        while ((n = ::recv(ends[0], buffer, sizeof buffer, 0)) > 0) {
+        long n;
+        while ((n = net::receive(ends[0], buffer, sizeof buffer)) > 0) {
         }
         EXPECT_EQ(n, 0) << initialised;
-        ::close(ends[0]);
+        net::close(ends[0]);
     }
 }

@@ -2,15 +2,13 @@
 // back instead of failing sends, and loses none of what the world sent.
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <string>
 #include <thread>
 
+#include "platform/net.h"
+#include "platform/process.h"
 #include "protocol/monotonic_clock.h"
 #include "protocol/wire_message.h"
 #include "sdk/network_backend.h"
@@ -24,7 +22,7 @@ using wire::MessageType;
 void sendFrame(int fd, const Message& message) {
     std::string bytes;
     wire::encodeFrame(message, bytes);
-    [[maybe_unused]] ssize_t sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    [[maybe_unused]] long sent = net::send(fd, bytes.data(), bytes.size());
 }
 
 // Answers the handshake, the login, the entry and the state; then says
@@ -42,19 +40,19 @@ class StallingWorld {
     }
     ~StallingWorld() {
         thread_.join();
-        ::close(listener_);
+        net::close(listener_);
     }
     int port() const { return port_; }
     long long receivers() const { return receivers_; }
 
   private:
     void serve() {
-        int peer = ::accept(listener_, nullptr, nullptr);
+        int peer = net::accept(listener_);
         wire::FrameReader reader;
         char buffer[65536];
         bool stalled = false;
         for (;;) {
-            ssize_t n = ::recv(peer, buffer, sizeof buffer, 0);
+            long n = net::receive(peer, buffer, sizeof buffer);
             if (n <= 0) {
                 break;
             }
@@ -85,13 +83,12 @@ class StallingWorld {
                         chat.text = "line " + std::to_string(line);
                         wire::encodeFrame(chat, lines);
                     }
-                    [[maybe_unused]] ssize_t sent =
-                        ::send(peer, lines.data(), lines.size(), MSG_NOSIGNAL);
-                    ::usleep(STALL_MS * 1000);  // the stall itself, not pacing the test
+                    [[maybe_unused]] long sent = net::send(peer, lines.data(), lines.size());
+                    sleepMs(STALL_MS);  // the stall itself, not pacing the test
                 }
             }
         }
-        ::close(peer);
+        net::close(peer);
     }
 
     int listener_ = -1;

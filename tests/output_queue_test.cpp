@@ -10,11 +10,11 @@
 namespace {
 
 std::string unsent(const OutputQueue& queue) {
-    iovec iov[64];
+    net::Piece pieces[64];
     std::string bytes;
-    const int filled = queue.gather(iov, 64);
+    const int filled = queue.gather(pieces, 64);
     for (int i = 0; i < filled; ++i) {
-        bytes.append(static_cast<const char*>(iov[i].iov_base), iov[i].iov_len);
+        bytes.append(pieces[i].data, pieces[i].size);
     }
     return bytes;
 }
@@ -34,8 +34,8 @@ TEST(OutputQueue, PacksFramesInOrderAndCountsExactlyWhatItHolds) {
     EXPECT_EQ(queue.heldBytes(), counted);
     EXPECT_EQ(unsent(queue), expected);
     // Thousands of small frames take a few chunks, not an allocation each.
-    iovec iov[64];
-    EXPECT_LE(static_cast<std::size_t>(queue.gather(iov, 64)),
+    net::Piece pieces[64];
+    EXPECT_LE(static_cast<std::size_t>(queue.gather(pieces, 64)),
               expected.size() / OutputQueue::CHUNK_BYTES + 2);
 
     // Sent a little at a time: what is left is the rest, in order.

@@ -1,13 +1,11 @@
 #include "sdk/world_connection.h"
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <string>
 #include <thread>
 
+#include "platform/net.h"
 #include "sdk/reason_codes.h"
 #include "support/loopback_listener.h"
 
@@ -22,23 +20,23 @@ class ScriptedWorld {
     ScriptedWorld(std::string answer, bool closeAfter, std::string later = "") {
         listener_ = listenOnLoopback(port_);
         thread_ = std::thread([this, answer, closeAfter, later] {
-            peer_ = ::accept(listener_, nullptr, nullptr);
+            peer_ = net::accept(listener_);
             char buffer[64];
-            [[maybe_unused]] ssize_t ignored = ::recv(peer_, buffer, sizeof buffer, 0);
+            [[maybe_unused]] long ignored = net::receive(peer_, buffer, sizeof buffer);
             if (!answer.empty()) {
-                ignored = ::send(peer_, answer.data(), answer.size(), MSG_NOSIGNAL);
+                ignored = net::send(peer_, answer.data(), answer.size());
             }
             if (closeAfter) {
-                ::close(peer_);
+                net::close(peer_);
                 peer_ = -1;
                 return;
             }
-            ssize_t n;
+            long n;
             bool laterSent = later.empty();
-            while ((n = ::recv(peer_, buffer, sizeof buffer, 0)) > 0) {
+            while ((n = net::receive(peer_, buffer, sizeof buffer)) > 0) {
                 collected_.append(buffer, static_cast<std::size_t>(n));
                 if (!laterSent) {
-                    ignored = ::send(peer_, later.data(), later.size(), MSG_NOSIGNAL);
+                    ignored = net::send(peer_, later.data(), later.size());
                     laterSent = true;
                 }
             }
@@ -56,9 +54,9 @@ class ScriptedWorld {
             thread_.join();
         }
         if (peer_ >= 0) {
-            ::close(peer_);
+            net::close(peer_);
         }
-        ::close(listener_);
+        net::close(listener_);
     }
     int port() const { return port_; }
 
@@ -213,9 +211,9 @@ TEST(WorldConnection, AdoptsAConnectedSocketAfterItsHandshake) {
     };
     for (const Case& c : cases) {
         int ends[2];
-        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
-        ASSERT_EQ(::send(ends[0], c.answer.data(), c.answer.size(), 0),
-                  static_cast<ssize_t>(c.answer.size()));
+        ASSERT_TRUE(net::socketPair(ends));
+        ASSERT_EQ(net::send(ends[0], c.answer.data(), c.answer.size()),
+                  static_cast<long>(c.answer.size()));
         WorldConnection connection;
         EXPECT_EQ(connection.adopt(ends[1], 100), c.code) << c.what;
         EXPECT_EQ(connection.isOpen(), c.code == SDK_OK) << c.what;
@@ -225,11 +223,11 @@ TEST(WorldConnection, AdoptsAConnectedSocketAfterItsHandshake) {
         wire::Message hello;
         std::string received;
         char buffer[64];
-        ssize_t n;
-        while ((n = ::recv(ends[0], buffer, sizeof buffer, 0)) > 0) {
+        long n;
+        while ((n = net::receive(ends[0], buffer, sizeof buffer)) > 0) {
             received.append(buffer, static_cast<std::size_t>(n));
         }
         EXPECT_EQ(received, frame(hello)) << c.what;
-        ::close(ends[0]);
+        net::close(ends[0]);
     }
 }

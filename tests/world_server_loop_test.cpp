@@ -2,12 +2,11 @@
 // what waits, and the order of events the protocol document promises.
 
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
 
+#include "platform/net.h"
 #include "sdk/reason_codes.h"
 #include "server/world_server.h"
 #include "support/pair_client.h"
@@ -208,7 +207,7 @@ TEST(WorldServerLoop, AClientThatShutsDownFirstHasItsLastLinesHandledThenIsClose
     PairClient listener(server);
     ASSERT_EQ(listener.join("Listener"), SDK_OK);
     int ends[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
+    ASSERT_TRUE(net::socketPair(ends));
     server.adoptClient(ends[1]);
     Message hello, login, enter;
     hello.type = MessageType::Hello;
@@ -220,15 +219,16 @@ TEST(WorldServerLoop, AClientThatShutsDownFirstHasItsLastLinesHandledThenIsClose
     for (const Message& m : {hello, login, enter, say("last words")}) {
         wire::encodeFrame(m, bytes);
     }
-    ASSERT_EQ(::send(ends[0], bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
-    ::shutdown(ends[0], SHUT_WR);
+    ASSERT_EQ(net::send(ends[0], bytes.data(), bytes.size()), static_cast<long>(bytes.size()));
+    net::shutdownSending(ends[0]);
     serveTurns(server);
     // The end of its input closes the connection; what came before it counts.
     wire::FrameReader reader;
     char buffer[4096];
-    ssize_t n;
+    long n;
     int replies = 0;
-    while ((n = ::recv(ends[0], buffer, sizeof buffer, MSG_DONTWAIT)) > 0) {
+    net::setNonBlocking(ends[0]);
+    while ((n = net::receive(ends[0], buffer, sizeof buffer)) > 0) {
         reader.append(buffer, static_cast<std::size_t>(n));
         std::string body;
         while (reader.next(body) == wire::FrameReader::Status::Frame) {
@@ -237,7 +237,7 @@ TEST(WorldServerLoop, AClientThatShutsDownFirstHasItsLastLinesHandledThenIsClose
     }
     EXPECT_EQ(n, 0);  // closed by the server
     EXPECT_EQ(replies, 3);
-    ::close(ends[0]);
+    net::close(ends[0]);
     EXPECT_EQ(textsOf(listener.receivedOfType(MessageType::Chat)),
               std::vector<std::string>{"last words"});
     EXPECT_EQ(listener.receivedOfType(MessageType::AvatarLeft).size(), 1u);

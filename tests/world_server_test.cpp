@@ -1,13 +1,11 @@
 #include "server/world_server.h"
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <memory>
 #include <thread>
 
+#include "platform/net.h"
 #include "sdk/reason_codes.h"
 #include "support/pair_client.h"
 #include "support/test_avatar.h"
@@ -19,16 +17,9 @@ namespace {
 
 // A new connection (reads time out after 10 s, so a test cannot hang on it).
 int connectRaw(int port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    timeval patience{10, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
+    const int fd = net::connectBlocking(net::LOOPBACK, port);
+    if (fd >= 0) {
+        net::setReceiveTimeout(fd, 10000);
     }
     return fd;
 }
@@ -38,15 +29,15 @@ std::vector<Message> readUntilClosed(int fd) {
     std::vector<Message> answers;
     wire::FrameReader reader;
     char buffer[256];
-    ssize_t n;
-    while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) {
+    long n;
+    while ((n = net::receive(fd, buffer, sizeof buffer)) > 0) {
         reader.append(buffer, static_cast<std::size_t>(n));
         std::string body;
         while (reader.next(body) == wire::FrameReader::Status::Frame) {
             answers.push_back(wire::decodeBody(body).value_or(Message{}));
         }
     }
-    ::close(fd);
+    net::close(fd);
     return answers;
 }
 
@@ -54,8 +45,8 @@ std::vector<Message> readUntilClosed(int fd) {
 // until it closes the connection.
 std::vector<Message> exchangeRaw(int port, const std::string& bytes) {
     int fd = connectRaw(port);
-    if (fd < 0 || ::send(fd, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())) {
-        ::close(fd);
+    if (fd < 0 || net::send(fd, bytes.data(), bytes.size()) != static_cast<long>(bytes.size())) {
+        net::close(fd);
         return {};
     }
     return readUntilClosed(fd);
@@ -376,7 +367,7 @@ TEST_F(WorldServerTest, AClientThatDoesNotReadIsDroppedAndOthersCarryOn) {
     ASSERT_EQ(stuck.join(port_, "Stuck"), SDK_OK);
     ASSERT_EQ(observer.join(port_, "Observer"), SDK_OK);
     int small = 4096;
-    ::setsockopt(stuck.connection().fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    net::setReceiveBuffer(stuck.connection().fd(), small);
     const std::string line(wire::MAX_CHAT_BYTES, 'x');
     auto stuckLeft = [&](const Message& m) {
         return m.type == MessageType::AvatarLeft && m.session == stuck.session();

@@ -1,8 +1,5 @@
 #include "avatar/avatar_client.h"
 
-#include <poll.h>
-#include <unistd.h>
-
 #include <deque>
 #include <memory>
 #include <ostream>
@@ -14,6 +11,7 @@
 #include "avatar/terminal_text.h"
 #include "avatar/who_list.h"
 #include "app/number_text.h"
+#include "platform/net.h"
 #include "sdk/reason_codes.h"
 #include "sdk/reason_text.h"
 #include "text/cp1251.h"
@@ -79,19 +77,21 @@ int Client::run() {
         if (quit_ || (!inputOpen_ && !waiting)) {
             break;
         }
-        pollfd fds[2] = {{session_.connection().fd(), POLLIN, 0}, {input_->fd(), POLLIN, 0}};
-        if (session_.connection().wantsWrite()) {
-            fds[0].events |= POLLOUT;
-        }
+        net::PollEntry fds[2];
+        fds[0].fd = session_.connection().fd();
+        fds[0].wantRead = true;
+        fds[0].wantWrite = session_.connection().wantsWrite();
+        fds[1].fd = input_->fd();
+        fds[1].wantRead = true;
         const int count = inputOpen_ && !waiting ? 2 : 1;
         const int timeout = waiting ? static_cast<int>(waitUntil_ - nowMs()) : IDLE_POLL_MS;
-        ::poll(fds, count, timeout < 0 ? 0 : timeout);
+        net::poll(fds, count, timeout < 0 ? 0 : timeout);
         showEvents();
         if (!session_.connection().isOpen()) {
             report("connection", "the connection to the world was lost", SDK_RC_CONNECTION_LOST);
             return 1;
         }
-        if (count == 2 && fds[1].revents != 0) {
+        if (count == 2 && fds[1].readable) {
             inputOpen_ = readInput();
         }
     }

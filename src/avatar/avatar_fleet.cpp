@@ -1,14 +1,6 @@
 #include "avatar/avatar_fleet.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/epoll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-
+#include "platform/net.h"
 #include "protocol/monotonic_clock.h"
 #include "sdk/reason_codes.h"
 
@@ -20,7 +12,6 @@ namespace {
 constexpr std::size_t READ_BUFFER_BYTES = 256 * 1024;
 // Reads of one member per turn: a busy member cannot keep the others waiting.
 constexpr int READS_PER_TURN = 4;
-constexpr int MAX_EVENTS_PER_WAIT = 1024;
 
 // The requests of a member, in the order they leave and are answered.
 MessageType requestNumbered(std::uint32_t n) {
@@ -67,14 +58,11 @@ std::string joinRequests(const AvatarLogin& login) {
 }  // namespace
 
 AvatarFleet::AvatarFleet(FleetObserver& observer)
-    : observer_(observer), epoll_(::epoll_create1(EPOLL_CLOEXEC)), readBuffer_(READ_BUFFER_BYTES) {}
+    : observer_(observer), readBuffer_(READ_BUFFER_BYTES) {}
 
 AvatarFleet::~AvatarFleet() {
     for (Member& member : members_) {
         closeSocket(member);
-    }
-    if (epoll_ >= 0) {
-        ::close(epoll_);
     }
 }
 
@@ -99,15 +87,12 @@ void AvatarFleet::join(const std::vector<AvatarLogin>& logins, const std::atomic
 
 void AvatarFleet::start(std::size_t index, const AvatarLogin& login) {
     Member& member = members_[index];
-    sockaddr_in target{};
-    target.sin_family = AF_INET;
-    if (login.port < 1 || login.port > 65535 ||
-        ::inet_pton(AF_INET, login.address.c_str(), &target.sin_addr) != 1) {
+    std::uint32_t target = 0;
+    if (login.port < 1 || login.port > 65535 || !net::parseIpv4(login.address, target)) {
         member.state = State::Failed;
         member.code = SDK_RC_BAD_ADDRESS;
         return;
     }
-    target.sin_port = htons(static_cast<std::uint16_t>(login.port));
     member.output = joinRequests(login);
     if (member.output.empty()) {
         member.state = State::Failed;
@@ -115,21 +100,18 @@ void AvatarFleet::start(std::size_t index, const AvatarLogin& login) {
         return;
     }
     member.requestsSent = 4;
-    member.fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    int on = 1;
-    epoll_event watch{};
-    watch.events = EPOLLIN | EPOLLOUT;
-    watch.data.u64 = index;
-    if (member.fd < 0 || ::setsockopt(member.fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0 ||
-        ::epoll_ctl(epoll_, EPOLL_CTL_ADD, member.fd, &watch) != 0 ||
-        (::connect(member.fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0 &&
-         errno != EINPROGRESS)) {
-        closeSocket(member);
+    member.fd = net::startConnect(target, login.port);
+    if (member.fd >= 0 && !poller_.add(member.fd, Poller::READ | Poller::WRITE)) {
+        net::close(member.fd);
+        member.fd = -1;
+    }
+    if (member.fd < 0) {
         member.output.clear();
         member.state = State::Failed;
         member.code = SDK_RC_CONNECT_FAILED;
         return;
     }
+    memberOf_[member.fd] = index;
     member.watchingWrite = true;
     member.state = State::Connecting;
     member.deadlineMs = nowMs() + JOIN_TIMEOUT_MS;
@@ -138,9 +120,7 @@ void AvatarFleet::start(std::size_t index, const AvatarLogin& login) {
 
 void AvatarFleet::connected(std::size_t index) {
     Member& member = members_[index];
-    int error = 0;
-    socklen_t length = sizeof error;
-    if (::getsockopt(member.fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
+    if (net::pendingError(member.fd) != 0) {
         finishJoin(index, SDK_RC_CONNECT_FAILED);
         return;
     }
@@ -202,40 +182,39 @@ void AvatarFleet::lose(std::size_t index, int code) {
 }
 
 bool AvatarFleet::turn(int timeoutMs) {
-    epoll_event events[MAX_EVENTS_PER_WAIT];
-    const int ready = ::epoll_wait(epoll_, events, MAX_EVENTS_PER_WAIT, timeoutMs);
-    if (ready < 0) {
-        return errno == EINTR;
+    if (!poller_.wait(timeoutMs, ready_)) {
+        return false;
     }
-    for (int i = 0; i < ready; ++i) {
-        serve(static_cast<std::size_t>(events[i].data.u64), events[i].events);
+    for (const Poller::Event& event : ready_) {
+        const auto found = memberOf_.find(event.fd);
+        if (found != memberOf_.end()) {  // else closed earlier in this turn
+            serve(found->second, event);
+        }
     }
     return true;
 }
 
-void AvatarFleet::serve(std::size_t index, std::uint32_t events) {
+void AvatarFleet::serve(std::size_t index, const Poller::Event& event) {
     Member& member = members_[index];
-    if (member.fd < 0) {
-        return;  // closed earlier in this turn
-    }
     if (member.state == State::Connecting) {
-        if ((events & (EPOLLOUT | EPOLLERR | EPOLLHUP)) != 0) {
+        // Settled either way: connected, or refused (an error to read).
+        if (event.writable || event.readable) {
             connected(index);
         }
         return;
     }
-    if ((events & EPOLLOUT) != 0) {
+    if (event.writable) {
         flush(index);
     }
-    if (members_[index].fd >= 0 && (events & (EPOLLIN | EPOLLERR | EPOLLHUP)) != 0) {
+    if (members_[index].fd >= 0 && event.readable) {
         read(index);
     }
 }
 
 void AvatarFleet::read(std::size_t index) {
     for (int i = 0; i < READS_PER_TURN && members_[index].fd >= 0; ++i) {
-        const ssize_t n = ::recv(members_[index].fd, readBuffer_.data(), readBuffer_.size(), 0);
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+        const long n = net::receive(members_[index].fd, readBuffer_.data(), readBuffer_.size());
+        if (n == net::AGAIN) {
             return;
         }
         if (n <= 0) {
@@ -359,9 +338,9 @@ void AvatarFleet::flush(std::size_t index) {
     Member& member = members_[index];
     std::size_t written = 0;
     while (written < member.output.size()) {
-        const ssize_t n = ::send(member.fd, member.output.data() + written,
-                                 member.output.size() - written, MSG_NOSIGNAL);
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+        const long n =
+            net::send(member.fd, member.output.data() + written, member.output.size() - written);
+        if (n == net::AGAIN) {
             break;
         }
         if (n <= 0) {
@@ -379,16 +358,15 @@ void AvatarFleet::watchWrite(std::size_t index, bool watch) {
     if (member.watchingWrite == watch) {
         return;
     }
-    epoll_event change{};
-    change.events = EPOLLIN | (watch ? EPOLLOUT : 0u);
-    change.data.u64 = index;
-    ::epoll_ctl(epoll_, EPOLL_CTL_MOD, member.fd, &change);
+    poller_.modify(member.fd, Poller::READ | (watch ? Poller::WRITE : 0u));
     member.watchingWrite = watch;
 }
 
 void AvatarFleet::closeSocket(Member& member) {
     if (member.fd >= 0) {
-        ::close(member.fd);  // leaves the epoll set with it
+        poller_.remove(member.fd);
+        memberOf_.erase(member.fd);
+        net::close(member.fd);
         member.fd = -1;
     }
     member.watchingWrite = false;

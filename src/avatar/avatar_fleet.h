@@ -13,10 +13,12 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "avatar/avatar_session.h"
 #include "avatar/frame_scan.h"
+#include "platform/poller.h"
 
 // What a fleet tells its owner, from inside join and turn. Views stay valid
 // only during the call.
@@ -99,7 +101,7 @@ class AvatarFleet {
     void expireJoins();
     void finishJoin(std::size_t member, int code);
     void lose(std::size_t member, int code);
-    void serve(std::size_t member, std::uint32_t events);
+    void serve(std::size_t member, const Poller::Event& event);
     void read(std::size_t member);
     bool take(std::size_t member, std::string_view body);
     bool takeAnswer(Member& member, std::string_view body);
@@ -109,8 +111,10 @@ class AvatarFleet {
     void closeSocket(Member& member);
 
     FleetObserver& observer_;
-    int epoll_ = -1;
+    Poller poller_;
     std::vector<Member> members_;
+    std::unordered_map<int, std::size_t> memberOf_;  // by socket, while it is open
+    std::vector<Poller::Event> ready_;               // scratch for the poller
     std::size_t joinsUnderWay_ = 0;
     std::vector<char> readBuffer_;  // shared by every member's reads
     long long framesReceived_ = 0;

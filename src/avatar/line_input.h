@@ -1,6 +1,6 @@
 #pragma once
 
-// Where the avatar client's typed lines come from: a plain descriptor (a
+// Where the avatar client's typed lines come from: plain standard input (a
 // script, a pipe), or a terminal with line editing and history, which keeps
 // the half-typed line intact while the client prints what arrives.
 
@@ -30,8 +30,9 @@ class LineInput {
     virtual bool interrupted() const { return false; }
 };
 
-// Lines of at most MAX_INPUT_LINE bytes from a descriptor, as they come; a
-// last line without its line end counts when input ends.
+// Lines of at most MAX_INPUT_LINE bytes from standard input as
+// openStandardInput gives it (or a socket), as they come; a last line
+// without its line end counts when input ends.
 inline constexpr std::size_t MAX_INPUT_LINE = 4096;
 std::unique_ptr<LineInput> makePlainLineInput(int fd);
 

@@ -1,8 +1,6 @@
-#include <unistd.h>
-
-#include <cerrno>
-
 #include "avatar/line_input.h"
+#include "platform/net.h"
+#include "platform/standard_input.h"
 
 namespace {
 
@@ -20,8 +18,8 @@ class PlainLineInput : public LineInput {
 InputChunk PlainLineInput::read() {
     InputChunk chunk;
     char buffer[4096];
-    const ssize_t n = ::read(fd_, buffer, sizeof buffer);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
+    const long n = readInput(fd_, buffer, sizeof buffer);
+    if (n == net::AGAIN) {
         return chunk;
     }
     if (n > 0) {

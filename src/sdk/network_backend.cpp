@@ -1,11 +1,12 @@
 #include "sdk/network_backend.h"
 
-#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
 
 #include "console/operator_console.h"
+#include "platform/net.h"
+#include "platform/process.h"
 #include "sdk/reason_text.h"
 #include "text/cp1251.h"
 #include "protocol/monotonic_clock.h"
@@ -94,7 +95,7 @@ int NetworkBackend::createInstance(const std::string& address, int port, int /*r
 
 int NetworkBackend::createInstanceOn(int fd) {
     if (!initialised_) {
-        ::close(fd);
+        net::close(fd);
         return SDK_RC_NOT_INITIALISED;
     }
     int rc = connection_.adopt(fd, CONNECT_TIMEOUT_MS);
@@ -278,7 +279,7 @@ int NetworkBackend::processEvents(int /*argument*/) {
             tryRecovery();
         } else if (queued_.empty()) {
             long long wait = recovering_ ? std::max(0LL, nextAttemptMs_ - nowMs()) : IDLE_WAIT_MS;
-            ::poll(nullptr, 0, static_cast<int>(std::min<long long>(wait, IDLE_WAIT_MS)));
+            sleepMs(static_cast<int>(std::min<long long>(wait, IDLE_WAIT_MS)));
         }
     }
     deliverQueued();

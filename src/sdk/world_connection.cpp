@@ -1,15 +1,6 @@
 #include "sdk/world_connection.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-
+#include "platform/net.h"
 #include "sdk/reason_codes.h"
 #include "protocol/monotonic_clock.h"
 
@@ -48,29 +39,18 @@ bool hasCleanTexts(const Message& m) {
     }
 }
 
-// A non-blocking socket connected within the timeout, or -1.
-int connectBefore(const sockaddr_in& address, long long deadline) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return -1;
+// Waits up to the timeout for the socket to be readable (when asked) or
+// writable (when asked); false when the wait failed.
+bool waitFor(int fd, bool read, bool write, int timeoutMs, bool* ready = nullptr) {
+    net::PollEntry entry;
+    entry.fd = fd;
+    entry.wantRead = read;
+    entry.wantWrite = write;
+    const int n = net::poll(&entry, 1, timeoutMs);
+    if (ready != nullptr) {
+        *ready = n > 0;
     }
-    int on = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-        return fd;
-    }
-    if (errno == EINPROGRESS) {
-        pollfd waiting{fd, POLLOUT, 0};
-        if (::poll(&waiting, 1, remainingMs(deadline)) == 1) {
-            int error = 0;
-            socklen_t length = sizeof error;
-            if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0) {
-                return fd;
-            }
-        }
-    }
-    ::close(fd);
-    return -1;
+    return n >= 0;
 }
 
 }  // namespace
@@ -81,14 +61,12 @@ WorldConnection::~WorldConnection() {
 
 int WorldConnection::open(const std::string& address, int port, int timeoutMs) {
     close();
-    sockaddr_in target{};
-    target.sin_family = AF_INET;
-    if (port < 1 || port > 65535 || ::inet_pton(AF_INET, address.c_str(), &target.sin_addr) != 1) {
+    std::uint32_t target = 0;
+    if (port < 1 || port > 65535 || !net::parseIpv4(address, target)) {
         return SDK_RC_BAD_ADDRESS;
     }
-    target.sin_port = htons(static_cast<std::uint16_t>(port));
     const long long deadline = nowMs() + timeoutMs;
-    int fd = connectBefore(target, deadline);
+    int fd = net::connectBefore(target, port, remainingMs(deadline));
     if (fd < 0) {
         return SDK_RC_CONNECT_FAILED;
     }
@@ -98,8 +76,7 @@ int WorldConnection::open(const std::string& address, int port, int timeoutMs) {
 int WorldConnection::adopt(int fd, int timeoutMs) {
     close();
     fd_ = fd;
-    int flags = ::fcntl(fd_, F_GETFL);
-    if (flags < 0 || ::fcntl(fd_, F_SETFL, flags | O_NONBLOCK) != 0) {
+    if (!net::setNonBlocking(fd_)) {
         close();
         return SDK_RC_CONNECT_FAILED;
     }
@@ -114,7 +91,7 @@ int WorldConnection::adopt(int fd, int timeoutMs) {
 
 void WorldConnection::close() {
     if (fd_ >= 0) {
-        ::close(fd_);
+        net::close(fd_);
         fd_ = -1;
     }
     output_.clear();
@@ -127,7 +104,7 @@ void WorldConnection::close() {
 
 int WorldConnection::closeWith(int code) {
     if (fd_ >= 0) {
-        ::close(fd_);
+        net::close(fd_);
         fd_ = -1;
     }
     output_.clear();
@@ -230,8 +207,8 @@ int WorldConnection::flush() {
     closeConsoleBatch();
     std::size_t written = 0;
     while (written < output_.size()) {
-        ssize_t n = ::send(fd_, output_.data() + written, output_.size() - written, MSG_NOSIGNAL);
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+        const long n = net::send(fd_, output_.data() + written, output_.size() - written);
+        if (n == net::AGAIN) {
             break;
         }
         if (n <= 0) {
@@ -246,8 +223,8 @@ int WorldConnection::flush() {
 int WorldConnection::writeAllBefore(long long deadline) {
     int rc = flush();
     while (rc == SDK_OK && !output_.empty()) {
-        pollfd writable{fd_, POLLOUT, 0};
-        if (::poll(&writable, 1, remainingMs(deadline)) <= 0) {
+        bool ready = false;
+        if (!waitFor(fd_, false, true, remainingMs(deadline), &ready) || !ready) {
             return closeWith(SDK_RC_TIMEOUT);
         }
         rc = flush();
@@ -261,8 +238,8 @@ int WorldConnection::receive() {
     }
     char buffer[READ_CHUNK];
     while (events_.size() + replies_.size() < MAX_QUEUED_EVENTS) {
-        ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+        const long n = net::receive(fd_, buffer, sizeof buffer);
+        if (n == net::AGAIN) {
             return SDK_OK;
         }
         if (n <= 0) {
@@ -299,16 +276,12 @@ bool WorldConnection::wait(int timeoutMs) {
     if (fd_ < 0) {
         return false;
     }
-    pollfd waiting{fd_, static_cast<short>(POLLIN | (wantsWrite() ? POLLOUT : 0)), 0};
-    int n = ::poll(&waiting, 1, timeoutMs);
-    return n >= 0 || errno == EINTR;
+    return waitFor(fd_, true, wantsWrite(), timeoutMs);
 }
 
 bool WorldConnection::waitWritable(int timeoutMs) {
     if (fd_ < 0) {
         return false;
     }
-    pollfd waiting{fd_, POLLOUT, 0};
-    int n = ::poll(&waiting, 1, timeoutMs);
-    return n >= 0 || errno == EINTR;
+    return waitFor(fd_, false, true, timeoutMs);
 }

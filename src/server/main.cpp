@@ -1,13 +1,11 @@
 // tintbeacon-world: a small world server for the bot and its avatars.
 
-#include <sys/resource.h>
-
-#include <csignal>
 #include <memory>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "platform/process.h"
 #include "server/map/map_server.h"
 #include "server/server_config.h"
 #include "server/server_log.h"
@@ -18,18 +16,9 @@ namespace {
 
 WorldServer* running = nullptr;
 
-void onSignal(int) {
+void onStop() {
     if (running != nullptr) {
         running->stop();
-    }
-}
-
-// Many avatars need many sockets: take the hard limit of open files.
-void raiseFileLimit() {
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        ::setrlimit(RLIMIT_NOFILE, &limit);
     }
 }
 
@@ -53,7 +42,8 @@ int main(int argc, char** argv) {
         std::printf("tintbeacon-world %s\n", TINTBEACON_VERSION);
         return 0;
     }
-    raiseFileLimit();
+    // Many avatars need many sockets.
+    raiseOpenFileLimit();
     WorldServer server(*config);
     if (!server.start(error)) {
         logLine(error);
@@ -73,9 +63,8 @@ int main(int argc, char** argv) {
         server.setGuest(map.get());
     }
     running = &server;
-    std::signal(SIGPIPE, SIG_IGN);
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
+    ignoreBrokenPipe();
+    onStopRequest(onStop, false);
     std::printf("tintbeacon-world listening on %s:%d\n", config->address.c_str(), server.port());
     if (map) {
         std::printf("tintbeacon-world map on http://%s:%d/\n", config->httpAddress.c_str(),

@@ -44,12 +44,12 @@ std::size_t OutputQueue::push(const std::string& frame) {
     return added;
 }
 
-int OutputQueue::gather(iovec* iov, int max) const {
+int OutputQueue::gather(net::Piece* pieces, int max) const {
     int filled = 0;
     std::size_t skip = offset_;
     for (auto chunk = chunks_.begin(); chunk != chunks_.end() && filled < max; ++chunk) {
-        iov[filled].iov_base = const_cast<char*>(chunk->data() + skip);
-        iov[filled].iov_len = chunk->size() - skip;
+        pieces[filled].data = chunk->data() + skip;
+        pieces[filled].size = chunk->size() - skip;
         ++filled;
         skip = 0;
     }

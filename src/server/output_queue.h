@@ -8,11 +8,11 @@
 // queue that was once long holds nothing later. It counts the memory it holds
 // (each chunk's storage and bookkeeping, not just its bytes).
 
-#include <sys/uio.h>
-
 #include <cstddef>
 #include <deque>
 #include <string>
+
+#include "platform/net.h"
 
 class OutputQueue {
   public:
@@ -28,9 +28,9 @@ class OutputQueue {
     // Queues a copy of the frame; returns what that added to heldBytes (at
     // most costOf its size).
     std::size_t push(const std::string& frame);
-    // Points up to `max` iovecs at the unsent bytes, front first; returns how
+    // Points up to `max` pieces at the unsent bytes, front first; returns how
     // many it filled. They stay valid until the next push, consume or clear.
-    int gather(iovec* iov, int max) const;
+    int gather(net::Piece* pieces, int max) const;
     // Forgets the first `sent` unsent bytes (at most all of them), releasing
     // every chunk sent whole.
     void consume(std::size_t sent);

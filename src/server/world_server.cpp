@@ -1,22 +1,14 @@
 #include "server/world_server.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <malloc.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string_view>
 #include <vector>
 
+#include "platform/net.h"
+#include "platform/process.h"
 #include "protocol/monotonic_clock.h"
 #include "sdk/reason_codes.h"
 #include "sdk/reason_text.h"
@@ -30,9 +22,9 @@ namespace {
 constexpr std::size_t READ_CHUNK = 64 * 1024;
 constexpr int ACCEPTS_PER_TURN = 64;
 constexpr long long LINGER_MS = 2000;
-// Frames handed to one sendmsg: the most the system takes (IOV_MAX), so one
+// Frames handed to one gathered send: the most Linux takes (IOV_MAX), so one
 // turn's output to a receiver usually leaves in one call.
-constexpr int WRITE_PIECES = 1024;
+constexpr int WRITE_PIECES = net::MAX_PIECES;
 // Output that piled up to this much and then went is given back to the system.
 constexpr std::size_t TRIM_AFTER_BYTES = 32 * 1024 * 1024;
 
@@ -83,59 +75,55 @@ WorldServer::WorldServer(ServerConfig config, Clock clock)
 
 WorldServer::~WorldServer() {
     for (auto& [fd, client] : clients_) {
-        ::close(fd);
+        net::close(fd);
     }
-    for (int fd : {listenFd_, wakeRead_, wakeWrite_, spareFd_}) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
+    for (int fd : {listenFd_, wakeRead_, wakeWrite_}) {
+        net::close(fd);
     }
+    net::releaseDescriptor(spareFd_);
 }
 
 bool WorldServer::start(std::string& error) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(config_.port));
-    if (::inet_pton(AF_INET, config_.address.c_str(), &address.sin_addr) != 1) {
+    std::uint32_t address = 0;
+    if (!net::parseIpv4(config_.address, address)) {
         error = "not an IPv4 address: " + config_.address;
         return false;
     }
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_NONBLOCK | O_CLOEXEC) != 0) {
-        error = std::string("pipe: ") + std::strerror(errno);
+    // The wake-up: a byte on a socket pair, which every system can poll.
+    int wakeEnds[2];
+    if (!net::socketPair(wakeEnds)) {
+        error = "socketpair: " + net::lastError();
         return false;
     }
-    wakeRead_ = pipeFds[0];
-    wakeWrite_ = pipeFds[1];
+    wakeRead_ = wakeEnds[0];
+    wakeWrite_ = wakeEnds[1];
+    if (!net::setNonBlocking(wakeRead_) || !net::setNonBlocking(wakeWrite_)) {
+        error = "socketpair: " + net::lastError();
+        return false;
+    }
     if (!poller_.ok() || !poller_.add(wakeRead_, Poller::READ)) {
         error = poller_.error();
         return false;
     }
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    int on = 1;
-    ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (listenFd_ < 0 ||
-        ::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listenFd_, 512) != 0) {
+    listenFd_ = net::listenOn(address, config_.port, 512);
+    if (listenFd_ < 0 || !net::setNonBlocking(listenFd_)) {
         error = "cannot listen on " + config_.address + ":" + std::to_string(config_.port) + ": " +
-                std::strerror(errno);
+                net::lastError();
         return false;
     }
-    socklen_t length = sizeof address;
-    ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
+    port_ = net::localPort(listenFd_);
     if (!poller_.add(listenFd_, Poller::READ)) {
         error = poller_.error();
         return false;
     }
-    spareFd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    spareFd_ = net::reserveDescriptor();
     return true;
 }
 
 void WorldServer::stop() {
     stopRequested_ = true;
     char byte = 0;
-    [[maybe_unused]] ssize_t ignored = ::write(wakeWrite_, &byte, 1);
+    net::send(wakeWrite_, &byte, 1);
 }
 
 void WorldServer::run() {
@@ -199,7 +187,7 @@ void WorldServer::serveEvent(const Poller::Event& event) {
     }
     if (event.fd == wakeRead_) {
         char drain[64];
-        while (::read(wakeRead_, drain, sizeof drain) > 0) {
+        while (net::receive(wakeRead_, drain, sizeof drain) > 0) {
         }
         return;
     }
@@ -289,43 +277,35 @@ void WorldServer::releaseFreedMemory() {
     // The allocator keeps what the frames of stuck clients took, as many
     // small blocks; once most of it is gone, let the system have it back.
     if (peakHeldOutput_ >= TRIM_AFTER_BYTES && heldOutput_ <= peakHeldOutput_ / 8) {
-        ::malloc_trim(0);
+        returnFreedMemory();
         peakHeldOutput_ = heldOutput_;
     }
 }
 
 void WorldServer::acceptClients() {
     for (int i = 0; i < ACCEPTS_PER_TURN; ++i) {
-        sockaddr_in peer{};
-        socklen_t length = sizeof peer;
-        int fd = ::accept4(listenFd_, reinterpret_cast<sockaddr*>(&peer), &length,
-                           SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0 && (errno == EMFILE || errno == ENFILE) && spareFd_ >= 0) {
+        std::string peer;
+        int fd = net::accept(listenFd_, true, &peer);
+        if (fd == net::OUT_OF_DESCRIPTORS && spareFd_ >= 0) {
             // Out of descriptors: take the waiting connection with the spare
             // one and close it, so the listener does not stay readable forever.
-            ::close(spareFd_);
-            fd = ::accept(listenFd_, nullptr, nullptr);
-            ::close(fd);
-            spareFd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+            net::releaseDescriptor(spareFd_);
+            net::close(net::accept(listenFd_));
+            spareFd_ = net::reserveDescriptor();
             log("out of file descriptors: refused a connection");
             continue;
         }
         if (fd < 0) {
             return;
         }
-        int on = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        char text[INET_ADDRSTRLEN] = "?";
-        ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
-        log("connection " + std::to_string(fd) + " from " + text + ":" +
-            std::to_string(ntohs(peer.sin_port)));
+        net::setNoDelay(fd);
+        log("connection " + std::to_string(fd) + " from " + peer);
         addClient(fd);
     }
 }
 
 void WorldServer::adoptClient(int fd) {
-    const int flags = ::fcntl(fd, F_GETFL);
-    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    net::setNonBlocking(fd);
     log("connection " + std::to_string(fd) + " adopted");
     addClient(fd);
 }
@@ -415,11 +395,8 @@ void WorldServer::readFrom(Client& client) {
     std::size_t budget = std::max<std::size_t>(config_.readBudgetBytes, 1);
     std::string body;
     while (budget > 0 && !client.closing && !client.dropped) {
-        const ssize_t n = ::recv(client.fd, buffer, std::min(sizeof buffer, budget), 0);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        const long n = net::receive(client.fd, buffer, std::min(sizeof buffer, budget));
+        if (n == net::AGAIN) {
             return;
         }
         if (n <= 0) {
@@ -453,17 +430,15 @@ void WorldServer::readFrom(Client& client) {
 }
 
 void WorldServer::writeTo(Client& client) {
-    iovec pieces[WRITE_PIECES];
+    net::Piece pieces[WRITE_PIECES];
     while (!client.output.empty()) {
-        msghdr header{};
-        header.msg_iov = pieces;
-        header.msg_iovlen = static_cast<std::size_t>(client.output.gather(pieces, WRITE_PIECES));
+        const int count = client.output.gather(pieces, WRITE_PIECES);
         std::size_t offered = 0;
-        for (std::size_t i = 0; i < header.msg_iovlen; ++i) {
-            offered += pieces[i].iov_len;
+        for (int i = 0; i < count; ++i) {
+            offered += pieces[i].size;
         }
-        ssize_t n = ::sendmsg(client.fd, &header, MSG_NOSIGNAL);
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+        const long n = net::sendPieces(client.fd, pieces, count);
+        if (n == net::AGAIN) {
             // A client being closed gets one try: it must not hold its
             // socket by never reading its last message.
             if (client.closing) {
@@ -491,8 +466,8 @@ void WorldServer::writeTo(Client& client) {
 
 void WorldServer::discardInput(Client& client) {
     char buffer[READ_CHUNK];
-    ssize_t n = ::recv(client.fd, buffer, sizeof buffer, 0);
-    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+    const long n = net::receive(client.fd, buffer, sizeof buffer);
+    if (n == 0 || n == net::FAILED) {
         drop(client);
     }
 }
@@ -504,7 +479,7 @@ void WorldServer::removeClosedClients() {
         if (client.closing && client.output.empty() && client.lingerUntilMs == 0 &&
             !client.dropped) {
             leaveWorld(client);
-            ::shutdown(fd, SHUT_WR);
+            net::shutdownSending(fd);
             // A clock that stands still at 0 must still mark the linger.
             client.lingerUntilMs = std::max(1LL, now + LINGER_MS);
             updateInterest(client);
@@ -540,7 +515,7 @@ void WorldServer::closeClient(int fd) {
     leaveWorld(client);
     sessions_.erase(client.session);
     poller_.remove(fd);
-    ::close(fd);
+    net::close(fd);
     unsettled_.erase(fd);
     clients_.erase(found);
 }

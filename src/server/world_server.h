@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/poller.h"
 #include "protocol/monotonic_clock.h"
 #include "protocol/wire_message.h"
 #include "server/output_queue.h"
-#include "server/poller.h"
 #include "server/server_config.h"
 #include "server/token_bucket.h"
 #include "server/world_observer.h"

@@ -1,8 +1,6 @@
 #include "support/pair_client.h"
 
-#include <sys/socket.h>
-#include <unistd.h>
-
+#include "platform/net.h"
 #include "support/test_avatar.h"
 
 using wire::Message;
@@ -15,28 +13,27 @@ void serveTurns(WorldServer& server, int turns) {
 }
 
 PairClient::PairClient(WorldServer& server, int serverSendBuffer) : server_(server) {
+    // Over TCP (the socket pair on Windows) the receiver's buffer holds
+    // output too: both ends are kept as small, so that output still waits
+    // in the server soon.
     int ends[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, ends) != 0) {
+    if (!net::socketPair(ends, serverSendBuffer)) {
         closed_ = true;
         return;
     }
-    if (serverSendBuffer > 0) {
-        ::setsockopt(ends[1], SOL_SOCKET, SO_SNDBUF, &serverSendBuffer, sizeof serverSendBuffer);
-    }
+    net::setNonBlocking(ends[0]);
     fd_ = ends[0];
     server_.adoptClient(ends[1]);
 }
 
 PairClient::~PairClient() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
+    net::close(fd_);
 }
 
 void PairClient::send(const Message& message) {
     std::string frame;
     wire::encodeFrame(message, frame);
-    [[maybe_unused]] ssize_t ignored = ::send(fd_, frame.data(), frame.size(), MSG_NOSIGNAL);
+    net::send(fd_, frame.data(), frame.size());
 }
 
 int PairClient::request(const Message& message, int* value) {
@@ -82,8 +79,8 @@ int PairClient::join(const std::string& name, int citizen, const std::string& pa
 
 void PairClient::receive() {
     char buffer[4096];
-    ssize_t n = -1;
-    while (fd_ >= 0 && (n = ::recv(fd_, buffer, sizeof buffer, 0)) > 0) {
+    long n = -1;
+    while (fd_ >= 0 && (n = net::receive(fd_, buffer, sizeof buffer)) > 0) {
         reader_.append(buffer, static_cast<std::size_t>(n));
         std::string body;
         while (reader_.next(body) == wire::FrameReader::Status::Frame) {

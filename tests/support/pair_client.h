@@ -13,8 +13,8 @@
 
 class PairClient {
   public:
-    // `serverSendBuffer` bytes of socket buffer on the server's end (0: the
-    // system's default); a small one makes output wait in the server soon.
+    // `serverSendBuffer` bytes of socket buffers on both ends (0: the
+    // system's defaults); small ones make output wait in the server soon.
     explicit PairClient(WorldServer& server, int serverSendBuffer = 0);
     ~PairClient();
     PairClient(const PairClient&) = delete;

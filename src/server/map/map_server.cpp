@@ -10,6 +10,7 @@
 #include <cstring>
 #include <set>
 
+#include "platform/net.h"
 #include "protocol/monotonic_clock.h"
 #include "server/map/map_page.h"
 #include "server/server_log.h"
@@ -144,8 +145,7 @@ void onConnection(void*, MHD_Connection* connection, void**, MHD_ConnectionNotif
     const MHD_ConnectionInfo* info =
         MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
     if (info != nullptr) {
-        int size = MAP_SOCKET_SEND_BUFFER;
-        ::setsockopt(info->connect_fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+        net::setSendBuffer(info->connect_fd, MAP_SOCKET_SEND_BUFFER);
     }
 }
 

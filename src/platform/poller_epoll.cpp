@@ -6,7 +6,13 @@
 #include <cstdint>
 #include <cstring>
 
-#include "server/poller.h"
+#include "platform/poller.h"
+
+struct Poller::State {
+    int handle = -1;
+    int watched = 0;  // descriptors added and not removed
+    std::vector<epoll_event> events;
+};
 
 namespace {
 
@@ -25,27 +31,32 @@ std::uint32_t epollEvents(unsigned interest) {
 
 }  // namespace
 
-Poller::Poller() : handle_(::epoll_create1(EPOLL_CLOEXEC)) {
-    if (handle_ < 0) {
+Poller::Poller() : state_(std::make_unique<State>()) {
+    state_->handle = ::epoll_create1(EPOLL_CLOEXEC);
+    if (state_->handle < 0) {
         error_ = std::string("epoll_create1: ") + std::strerror(errno);
     }
 }
 
 Poller::~Poller() {
-    if (handle_ >= 0) {
-        ::close(handle_);
+    if (state_->handle >= 0) {
+        ::close(state_->handle);
     }
+}
+
+bool Poller::ok() const {
+    return state_->handle >= 0;
 }
 
 bool Poller::add(int fd, unsigned interest) {
     epoll_event event{};
     event.events = epollEvents(interest);
     event.data.fd = fd;
-    if (::epoll_ctl(handle_, EPOLL_CTL_ADD, fd, &event) != 0) {
+    if (::epoll_ctl(state_->handle, EPOLL_CTL_ADD, fd, &event) != 0) {
         error_ = std::string("epoll_ctl add: ") + std::strerror(errno);
         return false;
     }
-    ++watched_;
+    ++state_->watched;
     return true;
 }
 
@@ -53,7 +64,7 @@ bool Poller::modify(int fd, unsigned interest) {
     epoll_event event{};
     event.events = epollEvents(interest);
     event.data.fd = fd;
-    if (::epoll_ctl(handle_, EPOLL_CTL_MOD, fd, &event) != 0) {
+    if (::epoll_ctl(state_->handle, EPOLL_CTL_MOD, fd, &event) != 0) {
         error_ = std::string("epoll_ctl modify: ") + std::strerror(errno);
         return false;
     }
@@ -61,19 +72,19 @@ bool Poller::modify(int fd, unsigned interest) {
 }
 
 void Poller::remove(int fd) {
-    if (::epoll_ctl(handle_, EPOLL_CTL_DEL, fd, nullptr) == 0) {
-        --watched_;
+    if (::epoll_ctl(state_->handle, EPOLL_CTL_DEL, fd, nullptr) == 0) {
+        --state_->watched;
     }
 }
 
 bool Poller::wait(int timeoutMs, std::vector<Event>& ready) {
     // Room for every watched descriptor, so that all that are ready are
     // served in one turn.
-    const int maxEvents = std::max(watched_, 1);
-    thread_local std::vector<epoll_event> events;
+    const int maxEvents = std::max(state_->watched, 1);
+    std::vector<epoll_event>& events = state_->events;
     events.resize(static_cast<std::size_t>(maxEvents));
     ready.clear();
-    const int count = ::epoll_wait(handle_, events.data(), maxEvents, timeoutMs);
+    const int count = ::epoll_wait(state_->handle, events.data(), maxEvents, timeoutMs);
     if (count < 0) {
         if (errno == EINTR) {
             return true;

@@ -1,12 +1,13 @@
 #pragma once
 
-// Readiness of many descriptors at once, for the world server's one thread.
-// Descriptors are registered once with the events they are wanted for and
-// changed only when that interest changes, so that a wait costs in proportion
-// to the descriptors that are ready, not to all that are open. The Linux
-// implementation is poller_epoll.cpp; another system can put its own behind
-// this header.
+// Readiness of many descriptors at once, for the world server's one thread
+// and the avatar fleet's. Descriptors are registered once with the events
+// they are wanted for and changed only when that interest changes; on Linux
+// (poller_epoll.cpp) a wait then costs in proportion to the descriptors that
+// are ready, not to all that are open. On Windows (poller_wsapoll.cpp) it
+// watches sockets only, and a wait looks at every one watched.
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,7 +29,7 @@ class Poller {
     Poller(const Poller&) = delete;
     Poller& operator=(const Poller&) = delete;
 
-    bool ok() const { return handle_ >= 0; }
+    bool ok() const;
     // Why opening or the last failed call failed.
     const std::string& error() const { return error_; }
 
@@ -45,7 +46,7 @@ class Poller {
     bool wait(int timeoutMs, std::vector<Event>& ready);
 
   private:
-    int handle_ = -1;
-    int watched_ = 0;  // descriptors added and not removed
+    struct State;  // the system's side, defined by each implementation
+    std::unique_ptr<State> state_;
     std::string error_;
 };

@@ -1,0 +1,22 @@
+#pragma once
+
+// What a program asks of its operating system besides files and sockets.
+
+// Calls `handler` when the program is asked to stop: on POSIX SIGINT and
+// SIGTERM, and SIGHUP too with `hangUpToo`; on Windows the console's Ctrl-C,
+// Ctrl-Break and close events (and the session's end). On POSIX the handler
+// runs in a signal handler, on Windows in a thread of its own: it may only
+// set an atomic flag or do what is safe from both.
+void onStopRequest(void (*handler)(), bool hangUpToo);
+
+// Takes the hard limit of open descriptors as the soft one, for programs
+// that hold many sockets. Nothing where there is no such limit.
+void raiseOpenFileLimit();
+
+// A write to a closed socket or pipe fails instead of ending the process.
+void ignoreBrokenPipe();
+
+// Gives memory the allocator holds free back to the system, where it can.
+void returnFreedMemory();
+
+void sleepMs(int milliseconds);

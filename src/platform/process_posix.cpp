@@ -1,0 +1,53 @@
+#include <malloc.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include "platform/process.h"
+
+namespace {
+
+void (*stopHandler)() = nullptr;
+
+void onSignal(int) {
+    if (stopHandler != nullptr) {
+        stopHandler();
+    }
+}
+
+}  // namespace
+
+void onStopRequest(void (*handler)(), bool hangUpToo) {
+    stopHandler = handler;
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    // Calls in progress carry on; the waits (poll, epoll_wait) return anyway.
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    if (hangUpToo) {
+        ::sigaction(SIGHUP, &action, nullptr);
+    }
+}
+
+void raiseOpenFileLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+void ignoreBrokenPipe() {
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+void returnFreedMemory() {
+    ::malloc_trim(0);
+}
+
+void sleepMs(int milliseconds) {
+    ::usleep(static_cast<useconds_t>(milliseconds) * 1000);
+}

@@ -1,0 +1,43 @@
+#include <malloc.h>
+#include <windows.h>
+
+#include "platform/process.h"
+
+namespace {
+
+void (*stopHandler)() = nullptr;
+
+BOOL WINAPI onConsoleEvent(DWORD event) {
+    switch (event) {
+        case CTRL_C_EVENT:
+        case CTRL_BREAK_EVENT:
+        case CTRL_CLOSE_EVENT:
+        case CTRL_LOGOFF_EVENT:
+        case CTRL_SHUTDOWN_EVENT:
+            if (stopHandler != nullptr) {
+                stopHandler();
+            }
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
+
+}  // namespace
+
+void onStopRequest(void (*handler)(), bool) {
+    stopHandler = handler;
+    ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+void raiseOpenFileLimit() {}
+
+void ignoreBrokenPipe() {}
+
+void returnFreedMemory() {
+    _heapmin();
+}
+
+void sleepMs(int milliseconds) {
+    ::Sleep(static_cast<DWORD>(milliseconds < 0 ? 0 : milliseconds));
+}
