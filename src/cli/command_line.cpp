@@ -30,6 +30,11 @@ std::string nameOf(int value, const std::vector<OptionEntry>& entries) {
     return value == VERSION ? "--version" : "--help";
 }
 
+bool takesValue(int value, const std::vector<OptionEntry>& entries) {
+    return value >= FIRST_ENTRY && value < FIRST_ENTRY + static_cast<int>(entries.size()) &&
+           entries[static_cast<std::size_t>(value - FIRST_ENTRY)].takesValue;
+}
+
 }  // namespace
 
 std::optional<CommandLineRequest> parseCommandLine(const std::vector<std::string>& args,
@@ -61,9 +66,11 @@ std::optional<CommandLineRequest> parseCommandLine(const std::vector<std::string
             version = true;
         } else if (!fault.empty()) {
             continue;  // only the first fault is told, but --help may still follow
-        } else if (found == ':') {
+        } else if (found == ':' && takesValue(optopt, entries)) {
             fault = "option " + nameOf(optopt, entries) + " needs a value";
-        } else if (found == '?' && (optopt == HELP || optopt >= VERSION)) {
+        } else if ((found == ':' || found == '?') && (optopt == HELP || optopt >= VERSION)) {
+            // A value given to an option that takes none: the GNU library
+            // reports it with '?', others (MinGW's) with ':'.
             fault = "option " + nameOf(optopt, entries) + " takes no value";
         } else if (found == '?' && optopt != 0) {
             fault = std::string("unknown option -") + static_cast<char>(optopt);
