@@ -15,16 +15,15 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <sstream>
 #include <string>
-#include <system_error>
 
 #include "app/startup_config.h"
 #include "console/operator_console.h"
 #include "fuzz_check.h"
 #include "fuzz_workdir.h"
 #include "platform/net.h"
+#include "platform/process.h"
 #include "protocol/wire_message.h"
 #include "relay/main_loop.h"
 #include "relay/personal_settings.h"
@@ -115,17 +114,6 @@ void resetBotState() {
     openChatLog(CHAT_LOG_FILE);
 }
 
-// The descriptors the process holds open now.
-std::size_t openDescriptors() {
-    std::error_code error;
-    std::size_t count = 0;
-    for (auto it = std::filesystem::directory_iterator("/proc/self/fd", error);
-         !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
-        ++count;
-    }
-    return count;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -138,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     [[maybe_unused]] static const bool consoleSet =
         (setConsoleStreams(input, output, errors, TerminalEncoding::Utf8), true);
     // Counted with the listing's own descriptor open, as at the end.
-    const std::size_t descriptorsBefore = openDescriptors();
+    const std::size_t descriptorsBefore = openHandleCount();
     CleanWorkDirectory directory;
     output.str("");
     errors.str("");
@@ -174,6 +162,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     closeChatLog();
     resetPersonalSettings();
     resetAvatarRoster();
-    FUZZ_CHECK(openDescriptors() == descriptorsBefore);
+    FUZZ_CHECK(openHandleCount() == descriptorsBefore);
     return 0;
 }

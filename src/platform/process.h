@@ -2,6 +2,8 @@
 
 // What a program asks of its operating system besides files and sockets.
 
+#include <cstddef>
+
 // Calls `handler` when the program is asked to stop: on POSIX SIGINT and
 // SIGTERM, and SIGHUP too with `hangUpToo`; on Windows the console's Ctrl-C,
 // Ctrl-Break and close events (and the session's end). On POSIX the handler
@@ -20,3 +22,7 @@ void ignoreBrokenPipe();
 void returnFreedMemory();
 
 void sleepMs(int milliseconds);
+
+// How many descriptors (on Windows, handles) the process holds open, for
+// checks that nothing leaks; 0 where the system does not tell.
+std::size_t openHandleCount();

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <filesystem>
 
 #include "platform/process.h"
 
@@ -50,4 +51,14 @@ void returnFreedMemory() {
 
 void sleepMs(int milliseconds) {
     ::usleep(static_cast<useconds_t>(milliseconds) * 1000);
+}
+
+std::size_t openHandleCount() {
+    std::error_code error;
+    std::size_t count = 0;
+    for (auto it = std::filesystem::directory_iterator("/proc/self/fd", error);
+         !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+        ++count;
+    }
+    return count;
 }

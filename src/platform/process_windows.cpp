@@ -41,3 +41,8 @@ void returnFreedMemory() {
 void sleepMs(int milliseconds) {
     ::Sleep(static_cast<DWORD>(milliseconds < 0 ? 0 : milliseconds));
 }
+
+std::size_t openHandleCount() {
+    DWORD count = 0;
+    return ::GetProcessHandleCount(::GetCurrentProcess(), &count) ? count : 0;
+}
