@@ -12,6 +12,7 @@
 #include "cli/command_line.h"
 #include "console/operator_console.h"
 #include "platform/process.h"
+#include "platform/program_arguments.h"
 #include "platform/standard_input.h"
 #include "tintbeacon_version.h"
 
@@ -27,7 +28,11 @@ int main(int argc, char** argv) {
     ignoreBrokenPipe();
     const TerminalEncoding encoding = terminalEncodingFromEnvironment();
     std::string error;
-    auto options = parseAvatarOptions(std::vector<std::string>(argv + 1, argv + argc), encoding, error);
+    // Names and worlds on the command line are turned into Windows-1251 from
+    // the encoding the arguments come in.
+    const TerminalEncoding argumentEncoding =
+        PROGRAM_ARGUMENTS_ARE_UTF8 ? TerminalEncoding::Utf8 : encoding;
+    auto options = parseAvatarOptions(programArguments(argc, argv), argumentEncoding, error);
     if (!options) {
         std::cerr << "tintbeacon-avatar: " << error << "\nTry 'tintbeacon-avatar --help'.\n";
         return BAD_USAGE_STATUS;
