@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # Cross-builds every program and test for 64-bit Windows with MinGW-w64 and
 # runs the whole suite, unit and end-to-end, under Wine.
-#   tools/windows-tests.sh [BUILD_DIR]        (default build-windows)
+#   tools/windows-tests.sh [BUILD_DIR [LINUX_BUILD]]   (default build-windows)
+# With a Linux build of the programs, the script then plays one session with
+# the Linux programs and one with the Windows ones and compares what the bot
+# did (tools/compare-windows.sh).
 # Wine runs in a prefix of its own under /tmp, removed at the end, so the
 # user's ~/.wine is never created or touched. Extra ctest options can be
 # given in CTEST_OPTIONS, e.g. CTEST_OPTIONS="-R Startup".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-windows}
+linux_build=${2:-}
 
 tools/install-deps.sh --windows
 
@@ -33,3 +37,7 @@ cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 cmake --build "$build" -j2
 # shellcheck disable=SC2086
 ctest --test-dir "$build" --output-on-failure --no-tests=error --timeout 120 -j2 ${CTEST_OPTIONS:-}
+
+if [ -n "$linux_build" ]; then
+  tools/compare-windows.sh "$linux_build" "$build"
+fi
