@@ -35,8 +35,20 @@ wine cmd /c exit 0 >/dev/null 2>&1 || true
 
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 cmake --build "$build" -j2
+# A test that fails under Wine is run once more: about one whole run in ten
+# had one failure that did not come back when the test was run again (a
+# process that ended at once with no output, or a stall). Each such failure
+# stays in the log with its output and is counted below, so that one that
+# keeps coming back is seen.
+log="$build/windows-tests.log"
 # shellcheck disable=SC2086
-ctest --test-dir "$build" --output-on-failure --no-tests=error --timeout 120 -j2 ${CTEST_OPTIONS:-}
+ctest --test-dir "$build" --output-on-failure --no-tests=error --timeout 120 -j2 \
+  --repeat until-pass:2 ${CTEST_OPTIONS:-} 2>&1 | tee "$log"
+retried=$(grep -c '\*\*\*Failed\|\*\*\*Timeout' "$log" || true)
+if [ "$retried" -gt 0 ]; then
+  echo "windows-tests.sh: $retried test run(s) failed under Wine and passed when run again:"
+  grep '\*\*\*Failed\|\*\*\*Timeout' "$log"
+fi
 
 if [ -n "$linux_build" ]; then
   tools/compare-windows.sh "$linux_build" "$build"
