@@ -43,8 +43,7 @@ long long LogThrottle::nextDueMs() const {
 void LogThrottle::summarize(const std::string& kind, Kind& state) {
     if (state.skipped > 0) {
         sink_(std::to_string(state.skipped) + " more " + kind + " lines in " +
-              std::to_string(periodMs_ / 1000) + " s, not written; the last: " +
-              state.lastSkipped);
+              std::to_string(periodMs_ / 1000) + " s, not written; the last: " + state.lastSkipped);
     }
     state = Kind{};
 }
