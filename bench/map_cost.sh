@@ -44,7 +44,7 @@ run_case() {
   mkdir -p "$run"
   local http=()
   [ "$mode" = plain ] || http=(--http 127.0.0.1:0)
-  "$build/tintbeacon-world" --listen 127.0.0.1:0 "${http[@]}" --citizen 1:demo \
+  "$build/tintbeacon-world" --listen 127.0.0.1:0 "${http[@]}" --citizen 1:demo:bot --exempt 127.0.0.1 \
     >"$run/world.out" 2>"$run/world.err" &
   local world=$!
   pids+=("$world")

@@ -74,7 +74,7 @@ bool RealWorld::start(std::size_t maxClients) {
     std::vector<std::string> args = {
         "--listen",      "127.0.0.1:0",
         "--max-clients", std::to_string(maxClients),
-        "--citizen",     "1:bench",
+        "--citizen",     "1:bench:bot", "--exempt", "127.0.0.1",
         "--citizen",     std::to_string(SPEAKER_CITIZEN) + ":" + SPEAKER_PASSWORD};
     if (worldHasFloodLimit(world, dir_)) {
         args.insert(args.end(), {"--chat-rate", "0"});

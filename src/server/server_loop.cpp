@@ -103,6 +103,7 @@ bool ServerLoop::serveOnce(int timeoutMs, Connections& connections) {
         logLine(poller_.error());
         return false;
     }
+    connections.beginTurn();
     bool guestReady = false;
     for (const Poller::Event& event : ready_) {
         if (guest_ != nullptr && event.fd == guest_->fd()) {
@@ -141,7 +142,6 @@ void ServerLoop::acceptAll(Connections& connections) {
             return;
         }
         net::setNoDelay(fd);
-        connections.log("connection", "connection " + std::to_string(fd) + " from " + peer);
-        connections.add(fd, addressOf(peer));
+        connections.add(fd, addressOf(peer), "from " + peer);
     }
 }

@@ -19,3 +19,16 @@ bool TokenBucket::take(long long nowMs) {
     tokens_ -= 1;
     return true;
 }
+
+double TokenBucket::tokensAt(long long nowMs) const {
+    const double elapsed = nowMs > lastMs_ ? static_cast<double>(nowMs - lastMs_) : 0.0;
+    return std::min(burst_, tokens_ + rate_ * elapsed / 1000.0);
+}
+
+bool TokenBucket::canTake(long long nowMs) const {
+    return rate_ <= 0 || tokensAt(nowMs) >= 1;
+}
+
+bool TokenBucket::full(long long nowMs) const {
+    return rate_ <= 0 || tokensAt(nowMs) >= burst_;
+}

@@ -13,8 +13,15 @@ class TokenBucket {
     // True, using one token, when a token is available at `nowMs`; false
     // (using none) otherwise.
     bool take(long long nowMs);
+    // True when take would succeed at `nowMs`; uses nothing.
+    bool canTake(long long nowMs) const;
+    // True when the bucket would be full at `nowMs`: forgetting it then
+    // loses nothing.
+    bool full(long long nowMs) const;
 
   private:
+    double tokensAt(long long nowMs) const;
+
     double rate_;
     double burst_;
     double tokens_;

@@ -72,7 +72,7 @@ class BotWorldTest : public ::testing::Test {
         bool started = server_.start(
             BIN_DIR + "/tintbeacon-world",
             {"--listen", "127.0.0.1:" + std::to_string(port), "--world", "welcome", "--world",
-             "lobby", "--citizen", "1:demo", "--citizen", "7:seven", "--citizen", "8:eight",
+             "lobby", "--citizen", "1:demo:bot", "--citizen", "7:seven", "--citizen", "8:eight:bot",
              // These tests send bursts of lines at the bot, not at the world's chat limit.
              "--chat-rate", "0"},
             dir_.string(), out, (dir_ / "world.err").string());
