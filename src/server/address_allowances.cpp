@@ -62,18 +62,19 @@ void AddressAllowances::release(std::uint32_t address) {
     }
 }
 
-bool AddressAllowances::take(std::uint32_t address, Action action, long long nowMs) {
+bool AddressAllowances::take(std::uint32_t address, Action action, long long nowMs,
+                             long long creditMs) {
     if (!applies(address) || config_.addressShare == 0) {
         return true;
     }
     Ledger& entry = ledger(address, nowMs);
     switch (action) {
         case Action::Line:
-            return entry.lines.take(nowMs);
+            return entry.lines.take(nowMs, creditMs);
         case Action::Move:
-            return entry.moves.take(nowMs);
+            return entry.moves.take(nowMs, creditMs);
         case Action::Entry:
-            return entry.entries.take(nowMs);
+            return entry.entries.take(nowMs, creditMs);
     }
     return true;
 }

@@ -24,8 +24,9 @@ class AddressAllowances {
     bool admit(std::uint32_t address, long long nowMs);
     // One admitted connection of `address` has closed.
     void release(std::uint32_t address);
-    // Uses one of the address's share for `action`; false when none is left.
-    bool take(std::uint32_t address, Action action, long long nowMs);
+    // Uses one of the address's share for `action`; false when none is
+    // left. `creditMs` as for TokenBucket::take.
+    bool take(std::uint32_t address, Action action, long long nowMs, long long creditMs = 0);
 
     // True while the address must wait before its next login is looked at.
     bool loginBarred(std::uint32_t address, long long nowMs) const;

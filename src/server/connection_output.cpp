@@ -14,9 +14,11 @@ namespace {
 
 // A connection whose socket took something this recently is reading.
 constexpr long long STALL_MS = 1000;
-// Input held back this long for output that does not drain: the clients
-// that take nothing of theirs are dropped until it does.
-constexpr long long HOLD_BACK_GRACE_MS = 2000;
+// While input is held back, the clients whose sockets have taken nothing
+// for this long are dropped until the output is down to the low mark.
+constexpr long long HOLD_BACK_STALL_MS = 2000;
+constexpr long long MAX_HOLD_CREDIT_MS = 60000;
+constexpr long long HOLD_CREDIT_SLACK_MS = 5000;
 
 std::string named(const Connection& connection) {
     return "connection " + std::to_string(connection.fd);
@@ -108,14 +110,14 @@ void Connections::raisePressure() {
         holdingBack_ = true;
         holdingBackSinceMs_ = now_;
         interestsStale_ = true;
-        log("pressure", "holding back input: " + std::to_string(heldOutput_) +
-                            " bytes of output wait");
+        log("pressure",
+            "holding back input: " + std::to_string(heldOutput_) + " bytes of output wait");
     }
     if (!holdingBackAll_ && heldOutput_ >= total / 4 * 3) {
         holdingBackAll_ = true;
         interestsStale_ = true;
-        log("pressure", "holding back every input, the bots' too: " +
-                            std::to_string(heldOutput_) + " bytes of output wait");
+        log("pressure", "holding back every input, the bots' too: " + std::to_string(heldOutput_) +
+                            " bytes of output wait");
     }
 }
 
@@ -145,10 +147,17 @@ void Connections::weighPressure() {
     if (holdingBack_ && heldOutput_ <= total / 4 && !botBehind) {
         holdingBack_ = false;
         interestsStale_ = true;
-        log("pressure", "taking input again after " +
-                            std::to_string(now_ - holdingBackSinceMs_) + " ms");
+        // What the held back sent meanwhile comes in a rush: the time it
+        // waited is credited to their allowances for a while (at most a
+        // minute's worth), so that a sender within its limit is slowed, not
+        // refused.
+        const long long held = now_ - holdingBackSinceMs_;
+        holdCreditMs_ = std::min(MAX_HOLD_CREDIT_MS, holdCreditMs() + held);
+        holdCreditUntilMs_ = now_ + holdCreditMs_ + HOLD_CREDIT_SLACK_MS;
+        log("pressure",
+            "taking input again after " + std::to_string(now_ - holdingBackSinceMs_) + " ms");
     }
-    if (holdingBack_ && now_ - holdingBackSinceMs_ >= HOLD_BACK_GRACE_MS) {
+    if (holdingBack_) {
         dropStalledUntilDrained();
     }
     if (!interestsStale_) {
@@ -177,7 +186,7 @@ void Connections::dropStalledUntilDrained() {
     // Output that will not drain: those that take nothing go, the longest
     // stalled first, until it is down to the low mark.
     while (heldOutput_ > config_.maxTotalOutputBytes / 4) {
-        Connection* stalled = mostStalled(now_ - STALL_MS);
+        Connection* stalled = mostStalled(now_ - HOLD_BACK_STALL_MS);
         if (stalled == nullptr) {
             return;
         }

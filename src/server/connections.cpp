@@ -187,8 +187,8 @@ void Connections::readFrom(Connection& connection) {
     // a flood from one connection still cannot keep the rest waiting long.
     std::size_t budget = std::max<std::size_t>(config_.readBudgetBytes, 1);
     while (budget > 0 && handleFrames(connection)) {
-        const long n = net::receive(connection.fd, readBuffer_.data(),
-                                    std::min(readBuffer_.size(), budget));
+        const long n =
+            net::receive(connection.fd, readBuffer_.data(), std::min(readBuffer_.size(), budget));
         if (n == net::AGAIN) {
             return;
         }

@@ -117,6 +117,9 @@ class Connections {
     // True while the world holds back the input of untrusted connections
     // for the output waiting.
     bool holdingBack() const { return holdingBack_; }
+    // How long input was held back lately, while what was sent meanwhile is
+    // still being read: the allowances do not count that time against it.
+    long long holdCreditMs() const { return now_ < holdCreditUntilMs_ ? holdCreditMs_ : 0; }
     // Connections watched for room to write.
     std::size_t waitingToWrite() const;
     // Logs a line, at most a burst of each kind per period.
@@ -212,6 +215,8 @@ class Connections {
     bool holdingBackAll_ = false;
     bool interestsStale_ = false;  // a hold began or ended: the poller must hear of it
     long long holdingBackSinceMs_ = 0;
+    long long holdCreditMs_ = 0;
+    long long holdCreditUntilMs_ = 0;
     std::vector<int> heldInput_;  // sockets whose readers hold frames not yet handed over
     std::string body_;            // scratch for a frame's body
 };

@@ -238,8 +238,10 @@ void WorldRules::handleLogin(Connection& connection, const Message& message) {
 bool WorldRules::allowed(Avatar& avatar, TokenBucket& own, AddressAllowances::Action action) {
     // Both or neither: what one refuses the other does not lose.
     const long long now = connections_.now();
-    return own.canTake(now) && addresses_.take(avatar.connection->address, action, now) &&
-           own.take(now);
+    const long long credit = connections_.holdCreditMs();
+    return own.canTake(now, credit) &&
+           addresses_.take(avatar.connection->address, action, now, credit) &&
+           own.take(now, credit);
 }
 
 WorldRules::Avatar* WorldRules::nameHolder(const Avatar& avatar, const Place& place) {
