@@ -74,7 +74,11 @@ ssize_t readStream(void* cls, std::uint64_t, char* buffer, std::size_t max) {
     if (request.owner->shuttingDown) {
         return MHD_CONTENT_READER_END_OF_STREAM;
     }
-    std::size_t count = request.stream->buffer.take(buffer, max);
+    const std::size_t count = request.owner->map->read(request.stream, buffer, max);
+    if (request.stream->buffer.overflowed()) {
+        wake(request);  // a first event larger than the bound: dropped
+        return MHD_CONTENT_READER_END_WITH_ERROR;
+    }
     if (count == 0) {
         // Nothing to send: wait, out of the library's loop, until wake().
         request.suspended = true;
