@@ -1,5 +1,7 @@
 #include "server/map/map_listener.h"
 
+#include <charconv>
+
 #include "platform/net.h"
 
 namespace {
@@ -15,8 +17,8 @@ bool splitPeer(const std::string& peer, std::uint32_t& address, int& port) {
     if (colon == std::string::npos || !net::parseIpv4(peer.substr(0, colon), address)) {
         return false;
     }
-    port = std::stoi(peer.substr(colon + 1));
-    return true;
+    const char* end = peer.data() + peer.size();
+    return std::from_chars(peer.data() + colon + 1, end, port).ptr == end;
 }
 
 }  // namespace
