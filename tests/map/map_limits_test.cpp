@@ -72,21 +72,36 @@ TEST_F(MapLimitsTest, OneAddressOrAFewCannotTakeEveryPlace) {
     EXPECT_NE(log.text().find("map connection from 127.0.0.5:"), std::string::npos);
 }
 
-TEST_F(MapLimitsTest, HalfSentRequestsCloseSoonAndIdleStreamsStay) {
+TEST_F(MapLimitsTest, HalfSentRequestsAndUnreadStreamsCloseSoonAndIdleStreamsStay) {
     // The heartbeat comes far less often than the timeout: an idle stream
     // waits out of the library's loop, where it does not time out.
     start({.idleTimeoutS = 1, .heartbeatMs = 2500});
+    server_->observer().arrived({2, 7, false, "Ann", "welcome", 1, 2, 3});
     RawClient half(server_->port());
     half.send("GET / HTTP/1.1\r\nHost: a");
     RawClient page(server_->port());
+    RawClient stuck(server_->port(), 4096);
     page.send(STREAM_REQUEST);
+    stuck.send(STREAM_REQUEST);
     ASSERT_TRUE(streamIsReady(page));
+    ASSERT_TRUE(runUntil(*server_, [&] { return server_->map().streamCount() == 2; }));
+    CapturedLog log;
+    // Enough to fill the stuck page's socket, far less than the stream bound.
+    for (int i = 0; i < 400; ++i) {
+        server_->observer().said(2, std::string(400, 'w'));
+        runUntil(
+            *server_, [&] { return !page.read(); }, 1);
+    }
     EXPECT_TRUE(runUntil(
         *server_, [&] { return !half.read(); }, 5000));
+    EXPECT_TRUE(runUntil(
+        *server_, [&] { return server_->map().streamCount() == 1; }, 5000));
     runUntil(
         *server_, [&] { return !page.read(); }, 3500);
     EXPECT_FALSE(page.closed());
     EXPECT_NE(page.received().find(":\n\n"), std::string::npos);  // the heartbeat
+    EXPECT_EQ(log.lines(), 1) << log.text();
+    EXPECT_NE(log.text().find("map page does not read its stream: dropped"), std::string::npos);
 }
 
 TEST_F(MapLimitsTest, AWorldWhoseFirstEventsPassTheBoundStillReachesAPage) {

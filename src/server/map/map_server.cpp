@@ -34,6 +34,8 @@ constexpr int MAP_LOG_BURST = 1;
 // stream's hang-up (whose event carries the stream).
 char listenerTag;
 char libraryTag;
+// The library's context of a request for the stream.
+char streamTag;
 
 struct StreamRequest;
 
@@ -54,7 +56,13 @@ struct MapStreams {
     int epollFd = -1;      // the map's own, where idle streams' hang-ups are watched
     LogThrottle log;
     MapListener listener;
-    std::unordered_map<MHD_Connection*, std::uint32_t> addressOf;
+    // Each connection the library holds: its client's address, and whether
+    // its page was logged as one that does not read.
+    struct Viewer {
+        std::uint32_t address = 0;
+        bool droppedLogged = false;
+    };
+    std::unordered_map<MHD_Connection*, Viewer> viewers;
 };
 
 namespace {
@@ -78,10 +86,18 @@ void resume(StreamRequest& request) {
     }
 }
 
+void logDropped(MapStreams& streams, MHD_Connection* connection) {
+    auto found = streams.viewers.find(connection);
+    if (found != streams.viewers.end() && !found->second.droppedLogged) {
+        found->second.droppedLogged = true;
+        streams.log.log("map drop", "map page does not read its stream: dropped", nowMs());
+    }
+}
+
 void wake(StreamRequest& request) {
     if (request.stream->buffer.overflowed() && !request.dropLogged) {
         request.dropLogged = true;
-        request.owner->log.log("map drop", "map page does not read its stream: dropped", nowMs());
+        logDropped(*request.owner, request.connection);
         // A page whose socket is full is never asked for more bytes;
         // one second without progress closes it.
         MHD_set_connection_option(request.connection, MHD_CONNECTION_OPTION_TIMEOUT, 1u);
@@ -171,7 +187,7 @@ MHD_Result queueStream(MapStreams& streams, MHD_Connection* connection) {
 }
 
 MHD_Result answer(void* cls, MHD_Connection* connection, const char* url, const char* method,
-                  const char*, const char*, std::size_t*, void**) {
+                  const char*, const char*, std::size_t*, void** context) {
     auto& streams = *static_cast<MapStreams*>(cls);
     if (std::strcmp(method, MHD_HTTP_METHOD_GET) != 0 &&
         std::strcmp(method, MHD_HTTP_METHOD_HEAD) != 0) {
@@ -181,6 +197,7 @@ MHD_Result answer(void* cls, MHD_Connection* connection, const char* url, const 
         return MHD_queue_response(connection, MHD_HTTP_OK, streams.page);
     }
     if (std::strcmp(url, "/events") == 0) {
+        *context = &streamTag;
         return queueStream(streams, connection);
     }
     return queueText(connection, MHD_HTTP_NOT_FOUND, "not found\n");
@@ -196,14 +213,23 @@ void onConnection(void* cls, MHD_Connection* connection, void**,
             MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
         const auto* client = reinterpret_cast<const sockaddr_in*>(info->client_addr);
         const std::uint32_t address = ntohl(client->sin_addr.s_addr);
-        streams.addressOf[connection] = address;
+        streams.viewers[connection].address = address;
         streams.listener.opened(address);
         return;
     }
-    auto found = streams.addressOf.find(connection);
-    if (found != streams.addressOf.end()) {
-        streams.listener.closed(found->second);
-        streams.addressOf.erase(found);
+    auto found = streams.viewers.find(connection);
+    if (found != streams.viewers.end()) {
+        streams.listener.closed(found->second.address);
+        streams.viewers.erase(found);
+    }
+}
+
+// A stream that timed out moved no byte for the idle timeout: its page does
+// not read it (an idle stream waits suspended, where it does not time out).
+void onRequestEnded(void* cls, MHD_Connection* connection, void** context,
+                    MHD_RequestTerminationCode code) {
+    if (code == MHD_REQUEST_TERMINATED_TIMEOUT_REACHED && *context == &streamTag) {
+        logDropped(*static_cast<MapStreams*>(cls), connection);
     }
 }
 
@@ -280,7 +306,7 @@ bool MapServer::start(const std::string& address, int port, std::string& error) 
         nullptr, nullptr, answer, streams_.get(), MHD_OPTION_EXTERNAL_LOGGER, logFromLibrary,
         streams_.get(), MHD_OPTION_CONNECTION_LIMIT, limits_.total, MHD_OPTION_CONNECTION_TIMEOUT,
         limits_.idleTimeoutS, MHD_OPTION_NOTIFY_CONNECTION, onConnection, streams_.get(),
-        MHD_OPTION_END);
+        MHD_OPTION_NOTIFY_COMPLETED, onRequestEnded, streams_.get(), MHD_OPTION_END);
     epollFd_ = ::epoll_create1(EPOLL_CLOEXEC);
     streams_->epollFd = epollFd_;
     if (daemon_ == nullptr || epollFd_ < 0 ||
