@@ -74,8 +74,8 @@ struct StreamRequest {
     MHD_Connection* connection = nullptr;
     int fd = -1;
     bool suspended = false;
-    bool dropLogged = false;
-    bool hungUp = false;  // the page closed its end
+    bool overflowSeen = false;  // told once: its timeout shortened, the drop logged
+    bool hungUp = false;        // the page closed its end
 };
 
 void resume(StreamRequest& request) {
@@ -95,8 +95,8 @@ void logDropped(MapStreams& streams, MHD_Connection* connection) {
 }
 
 void wake(StreamRequest& request) {
-    if (request.stream->buffer.overflowed() && !request.dropLogged) {
-        request.dropLogged = true;
+    if (request.stream->buffer.overflowed() && !request.overflowSeen) {
+        request.overflowSeen = true;
         logDropped(*request.owner, request.connection);
         // A page whose socket is full is never asked for more bytes;
         // one second without progress closes it.
