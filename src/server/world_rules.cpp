@@ -490,6 +490,9 @@ void WorldRules::send(Connection& connection, const Message& message) {
 }
 
 void WorldRules::reply(Connection& connection, MessageType request, int code, int value) {
+    if (code != SDK_OK) {
+        connections_.refused(connection);
+    }
     Message m;
     m.type = MessageType::Reply;
     m.request = request;
@@ -499,6 +502,7 @@ void WorldRules::reply(Connection& connection, MessageType request, int code, in
 }
 
 void WorldRules::refuse(Connection& connection, MessageType request, int code) {
+    connections_.refused(connection);
     Message m;
     m.type = MessageType::Error;
     m.request = request;
