@@ -29,8 +29,9 @@ class RecordingObserver : public WorldObserver {
     }
     void consoleSent(int sender, std::uint8_t r, std::uint8_t g, std::uint8_t b,
                      const std::string& text, const std::vector<int>& receivers) override {
-        std::string line = "console " + std::to_string(sender) + " " + std::to_string(r) + "," +
-                           std::to_string(g) + "," + std::to_string(b) + " " + text + " to";
+        std::string line = "console ";
+        line += std::to_string(sender) + " " + std::to_string(r) + "," + std::to_string(g) + "," +
+                std::to_string(b) + " " + text + " to";
         for (int session : receivers) {
             line += " " + std::to_string(session);
         }
