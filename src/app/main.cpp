@@ -8,6 +8,7 @@
 #include "app/startup.h"
 #include "console/operator_console.h"
 #include "platform/directory_lock.h"
+#include "platform/process.h"
 #include "relay/main_loop.h"
 #include "text/cp1251.h"
 #include "world/chat_log.h"
@@ -30,6 +31,8 @@ int main(int argc, char** argv) {
                        ru(" занят); второй не запущен."));
         return BOT_ALREADY_RUNNING_STATUS;
     }
+    // SIGHUP after a rotation of chat.txt: the next line goes to a new file.
+    onReopenRequest(requestChatLogReopen);
     openChatLog(CHAT_LOG_FILE);
     runStartup();
     runMainLoop();

@@ -13,6 +13,8 @@ std::ofstream ChatLog;
 namespace {
 
 std::string chatLogPath;  // empty when no log was asked for
+std::atomic<bool> reopenRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
 bool tryOpen() {
     errno = 0;
@@ -41,9 +43,15 @@ void closeChatLog() {
     }
     ChatLog.clear();
     chatLogPath.clear();
+    reopenRequested = false;
 }
 
+void requestChatLogReopen() { reopenRequested = true; }
+
 void writeChatLogLine(const std::string& line) {
+    if (reopenRequested.exchange(false) && ChatLog.is_open()) {
+        ChatLog.close();
+    }
     if (chatLogPath.empty()) {
         return;
     }
@@ -52,10 +60,19 @@ void writeChatLogLine(const std::string& line) {
     if (!ChatLog.is_open() && !tryOpen()) {
         return;
     }
+    // The line with its end, then one write of it: the stream's buffer is
+    // empty after the last flush, so the flush hands the whole line to the
+    // system at once (a line longer than the buffer goes out in one gathered
+    // write with it).
+    std::string record;
+    record.reserve(line.size() + LINE_END.size());
+    record += line;
+    record += LINE_END;
     // A failed write (a full disk, say) must not silence every later line.
     ChatLog.clear();
     errno = 0;
-    ChatLog << line << LINE_END << std::flush;
+    ChatLog.write(record.data(), static_cast<std::streamsize>(record.size()));
+    ChatLog.flush();
     if (ChatLog.fail()) {
         noteFileWriteFailed(chatLogPath, errno);
     } else {

@@ -46,6 +46,16 @@ bool eventually(const std::function<bool()>& condition, int deadlineMs = DEADLIN
     return true;
 }
 
+// The "Speaker: line N" numbers of a chat log, in file order.
+std::vector<int> lineNumbers(const std::string& log) {
+    std::vector<int> numbers;
+    const std::string marker = "Speaker: line ";
+    for (auto at = log.find(marker); at != std::string::npos; at = log.find(marker, at + 1)) {
+        numbers.push_back(std::atoi(log.c_str() + at + marker.size()));
+    }
+    return numbers;
+}
+
 bool isConsole(const Message& m) {
     return m.type == MessageType::ConsoleMessage;
 }
@@ -304,6 +314,58 @@ TEST_F(BotWorldTest, ABurstOfChatLosesNoLine) {
     for (int i = 0; i < LINES; ++i) {
         EXPECT_EQ(relayed[i].text, "Fast:\tline " + std::to_string(i));
     }
+}
+
+TEST_F(BotWorldTest, ARotationByRenameAndHangUpKeepsEveryLineOnceInOrder) {
+    port_ = startServer();
+    startBotInWorld(port_);
+    ASSERT_TRUE(eventually([&] { return !chatLog().empty(); }));  // the banner
+    TestAvatar speaker;
+    join(speaker, "Speaker", 0, 0);
+    constexpr int LINES = 200, ROTATED_AT = 100;
+    for (int i = 0; i < LINES; ++i) {
+        if (i == ROTATED_AT) {
+            std::error_code renamed;
+            std::filesystem::rename(dir_ / "chat.txt", dir_ / "chat.txt.1", renamed);
+            if (renamed || !bot_.signal(CHILD_HANG_UP)) {
+                GTEST_SKIP() << "no rename of an open file and hang-up signal here";
+            }
+        }
+        speaker.say("line " + std::to_string(i));
+    }
+    std::vector<int> numbers;
+    ASSERT_TRUE(eventually([&] {
+        numbers = lineNumbers(readFile(dir_ / "chat.txt.1"));
+        const std::vector<int> after = lineNumbers(chatLog());
+        numbers.insert(numbers.end(), after.begin(), after.end());
+        return !numbers.empty() && numbers.back() == LINES - 1;
+    }));
+    std::vector<int> expected(LINES);
+    for (int i = 0; i < LINES; ++i) {
+        expected[i] = i;
+    }
+    EXPECT_EQ(numbers, expected);
+    // The lines said after the signal are in the new file, and the old one
+    // keeps the banner.
+    EXPECT_NE(chatLog().find("Speaker: line " + std::to_string(ROTATED_AT)), std::string::npos);
+    EXPECT_EQ(readFile(dir_ / "chat.txt.1").rfind(ru("***Сеанс чата "), 0), 0u);
+    EXPECT_EQ(botErrors(), "");
+}
+
+TEST_F(BotWorldTest, ACopyAndTruncateRotationWritesTheNextLineAtTheStartOfTheFile) {
+    port_ = startServer();
+    startBotInWorld(port_);
+    TestAvatar speaker;
+    join(speaker, "Speaker", 0, 0);
+    speaker.say("line 1");
+    ASSERT_TRUE(eventually([&] { return lineNumbers(chatLog()) == std::vector<int>{1}; }));
+    std::filesystem::copy_file(dir_ / "chat.txt", dir_ / "chat.txt.1");
+    std::filesystem::resize_file(dir_ / "chat.txt", 0);
+    speaker.say("line 2");
+    ASSERT_TRUE(eventually([&] { return !chatLog().empty(); }));
+    // Appending, the bot writes at the file's new end: no hole of zero bytes.
+    EXPECT_EQ(chatLog(), withLineEnds("Speaker: line 2\n"));
+    EXPECT_EQ(lineNumbers(readFile(dir_ / "chat.txt.1")), std::vector<int>{1});
 }
 
 TEST_F(BotWorldTest, AFailedWorldEntryFallsBackToWelcome) {

@@ -143,6 +143,11 @@ void ChildProcess::write(const std::string& text) {
     }
 }
 
+// Windows has no signals to send a running program that leave it running.
+bool ChildProcess::signal(int) {
+    return false;
+}
+
 int ChildProcess::stop(int signal, int deadlineMs) {
     if (input_ != -1) {
         ::CloseHandle(handleOf(input_));
