@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -438,6 +439,48 @@ TEST_F(BotWorldTest, ASecondBotInTheSameDirectoryRefusesBeforeItTouchesAnything)
                            "второй не запущен.\n"));
     EXPECT_EQ(chatLog(), logBefore);
     EXPECT_FALSE(std::filesystem::exists(dir_ / "address.txt"));
+}
+
+TEST_F(BotWorldTest, EndedInputStopsTheBotNamingTheAnswerAndLeavesWhatItReadAsItWas) {
+    const std::filesystem::path work = dir_ / "work";
+    for (bool fresh : {true, false}) {
+        SCOPED_TRACE(fresh);
+        std::filesystem::remove_all(work);
+        std::filesystem::create_directory(work);
+        if (!fresh) {
+            std::ofstream(work / "home.txt") << "welcome\n0N 0W\n";
+            std::ofstream(work / "account.txt") << "5\n";
+        }
+        std::filesystem::remove(dir_ / "err");
+        ChildProcess bot;
+        ASSERT_TRUE(bot.start(BIN_DIR + "/tintbeacon", {}, work.string(), (dir_ / "out").string(),
+                              (dir_ / "err").string(), {"LC_ALL=C.UTF-8", "LANG=C.UTF-8"}));
+        EXPECT_EQ(bot.stop(CHILD_WAIT), 2);
+        const std::string awaited = fresh ? "название мира для home.txt (файла home.txt нет)"
+                                          : "номер гражданства для account.txt (account.txt "
+                                            "неполон)";
+        EXPECT_EQ(readFile(dir_ / "err"),
+                  withLineEnds("Стандартный ввод закрыт, а ответ не получен: " + awaited +
+                               ". Бот остановлен; ответьте на вопросы, запустив его один раз "
+                               "вручную в его рабочем каталоге.\n"));
+        // What every start makes: the address file, the chat log (empty: the
+        // banner comes once in the world) and the lock; what it read stays.
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(work)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        const std::vector<std::string> made = {"address.txt", "chat.txt", "tintbeacon.lock"};
+        const std::vector<std::string> kept = {"account.txt", "address.txt", "chat.txt",
+                                               "home.txt", "tintbeacon.lock"};
+        EXPECT_EQ(names, fresh ? made : kept);
+        EXPECT_EQ(readFile(work / "chat.txt"), "");
+        EXPECT_EQ(readFile(work / "address.txt"), withLineEnds("127.0.0.1\n6670\n"));
+        if (!fresh) {
+            EXPECT_EQ(readFile(work / "home.txt"), "welcome\n0N 0W\n");
+            EXPECT_EQ(readFile(work / "account.txt"), "5\n");
+        }
+    }
 }
 
 TEST_F(BotWorldTest, HelpAndVersionAnswerWithoutTouchingTheDirectory) {
