@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "console/file_problems.h"
+#include "platform/file_errors.h"
 #include "platform/line_end.h"
 #include "platform/local_time.h"
 #include "text/cp1251.h"
@@ -23,7 +24,7 @@ bool tryOpen() {
     // text mode, without a text-mode reader's or writer's other rewrites.
     ChatLog.open(chatLogPath, std::ios::out | std::ios::app | std::ios::binary);
     if (!ChatLog.is_open()) {
-        noteFileWriteFailed(chatLogPath, errno);
+        noteFileWriteFailed(chatLogPath, lastFileError());
         return false;
     }
     return true;
@@ -74,7 +75,7 @@ void writeChatLogLine(const std::string& line) {
     ChatLog.write(record.data(), static_cast<std::streamsize>(record.size()));
     ChatLog.flush();
     if (ChatLog.fail()) {
-        noteFileWriteFailed(chatLogPath, errno);
+        noteFileWriteFailed(chatLogPath, lastFileError());
     } else {
         noteFileWritten(chatLogPath);
     }
