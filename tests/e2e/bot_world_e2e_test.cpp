@@ -477,8 +477,9 @@ TEST_F(BotWorldTest, EndedInputStopsTheBotNamingTheAnswerAndLeavesWhatItReadAsIt
         EXPECT_EQ(readFile(work / "chat.txt"), "");
         EXPECT_EQ(readFile(work / "address.txt"), withLineEnds("127.0.0.1\n6670\n"));
         if (!fresh) {
-            EXPECT_EQ(readFile(work / "home.txt"), "welcome\n0N 0W\n");
-            EXPECT_EQ(readFile(work / "account.txt"), "5\n");
+            // As the test wrote them, in text mode.
+            EXPECT_EQ(readFile(work / "home.txt"), withLineEnds("welcome\n0N 0W\n"));
+            EXPECT_EQ(readFile(work / "account.txt"), withLineEnds("5\n"));
         }
     }
 }
