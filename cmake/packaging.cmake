@@ -7,7 +7,7 @@ set(CPACK_PACKAGE_NAME tintbeacon)
 set(CPACK_PACKAGE_VENDOR "Tintbeacon developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "chat-relay bot for a 3D virtual world, with its world server and avatar client")
-set(CPACK_PACKAGE_CONTACT "Tintbeacon maintainers <maintainers@users.noreply.c-seed-e9846ca9.example>")
+set(CPACK_PACKAGE_CONTACT "Tintbeacon maintainers <maintainers@tintbeacon.invalid>")
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
