@@ -55,8 +55,12 @@ std::string fromTerminal(const std::string& text) {
     return console.inEncoding == TerminalEncoding::Utf8 ? utf8ToCp1251(text) : text;
 }
 
-[[noreturn]] void inputEnded() {
-    printErrorLine(ru("Стандартный ввод закрыт, а ответ не получен. Бот остановлен."));
+// Under a service manager nobody reads the questions: the message names the
+// answer, so that the operator knows which file to complete or what to answer.
+[[noreturn]] void inputEnded(const std::string& awaited) {
+    printErrorLine(ru("Стандартный ввод закрыт, а ответ не получен: ") + awaited +
+                   ru(". Бот остановлен; ответьте на вопросы, запустив его один раз вручную в его "
+                      "рабочем каталоге."));
     exitProgram(INPUT_ENDED_STATUS);
 }
 
@@ -98,10 +102,10 @@ void printErrorLine(const std::string& cp1251) {
     *console.err << toTerminal(cp1251, console.errEncoding) << '\n' << std::flush;
 }
 
-std::string readAnswerLine() {
+std::string readAnswerLine(const std::string& awaited) {
     std::string line;
     if (!std::getline(*console.in, line)) {
-        inputEnded();
+        inputEnded(awaited);
     }
     if (!line.empty() && line.back() == '\r') {
         line.pop_back();
@@ -109,10 +113,10 @@ std::string readAnswerLine() {
     return fromTerminal(line);
 }
 
-std::string readAnswerWord() {
+std::string readAnswerWord(const std::string& awaited) {
     std::string word;
     if (!(*console.in >> word)) {
-        inputEnded();
+        inputEnded(awaited);
     }
     return fromTerminal(word);
 }
@@ -126,9 +130,9 @@ void exitProgram(int status) {
 
 void setExitHandler(ExitHandler handler) { exitHandler = handler; }
 
-std::string readSecretWord() {
+std::string readSecretWord(const std::string& awaited) {
     if (!console.standardInput) {
-        return readAnswerWord();
+        return readAnswerWord(awaited);
     }
     std::string word;
     bool read = false;
@@ -137,7 +141,7 @@ std::string readSecretWord() {
         read = static_cast<bool>(*console.in >> word);
     }
     if (!read) {
-        inputEnded();
+        inputEnded(awaited);
     }
     return fromTerminal(word);
 }

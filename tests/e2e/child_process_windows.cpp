@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -66,6 +67,16 @@ HANDLE openAppending(const std::string& path) {
                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+// UTF-8 as UTF-16, so that a Cyrillic argument reaches the child as typed
+// whatever the ANSI code page.
+std::wstring wide(const std::string& utf8) {
+    const int size = ::MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+    std::wstring text(static_cast<std::size_t>(size > 0 ? size : 1), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, text.data(), size);
+    text.pop_back();  // the terminating zero
+    return text;
+}
+
 HANDLE handleOf(std::intptr_t value) {
     return reinterpret_cast<HANDLE>(value);
 }
@@ -99,7 +110,8 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
         commandLine += " " + quoted(arg);
     }
     std::string block = environmentBlock(environment);
-    STARTUPINFOA startup{};
+    std::wstring wideCommandLine = wide(commandLine);
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = readEnd;
@@ -108,9 +120,9 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
     PROCESS_INFORMATION started{};
     // A process group of its own, so that a break event reaches the child alone.
     const bool ok = out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
-                    ::CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                                     CREATE_NEW_PROCESS_GROUP, block.data(), directory.c_str(),
-                                     &startup, &started);
+                    ::CreateProcessW(wide(path).c_str(), wideCommandLine.data(), nullptr, nullptr,
+                                     TRUE, CREATE_NEW_PROCESS_GROUP, block.data(),
+                                     wide(directory).c_str(), &startup, &started);
     ::CloseHandle(readEnd);
     if (out != INVALID_HANDLE_VALUE)
         ::CloseHandle(out);
@@ -141,6 +153,11 @@ void ChildProcess::write(const std::string& text) {
         }
         written += n;
     }
+}
+
+// Windows has no signals to send a running program that leave it running.
+bool ChildProcess::signal(int) {
+    return false;
 }
 
 int ChildProcess::stop(int signal, int deadlineMs) {
