@@ -82,7 +82,7 @@ bool RealWorld::start(std::size_t maxClients, bool publicLimits) {
         args.insert(args.end(), {"--chat-rate", "0"});
     }
     if (!publicLimits && help.find("--exempt") != std::string::npos) {
-        args.insert(args.end(), {"--exempt", "127.0.0.1"});
+        args.insert(args.end(), {"--exempt", "127.0.0.1", "--reserved-places", "0"});
     }
     if (!world_.start(world, args, dir_.string(), (dir_ / "world.out").string(),
                       (dir_ / "world.log").string())) {

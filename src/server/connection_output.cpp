@@ -58,7 +58,9 @@ void Connections::send(Connection& connection, const std::string& frame) {
         }
     }
     heldOutput_ += connection.output.push(frame);
-    raisePressure();
+    if (heldOutput_ >= config_.maxTotalOutputBytes / 2) {
+        raisePressure();
+    }
     // A connection whose socket was full is written when the poller says it
     // has room, not tried again for every frame; one being closed gets its
     // try.

@@ -27,13 +27,27 @@
 using ServerClock = long long (*)();
 
 struct Connection {
+    // First what every frame queued for it looks at, so that a fan-out to
+    // thousands touches as little memory as it can.
+    bool dropped = false;      // close at once
+    bool closing = false;      // send what is queued, read nothing more, then close
+    bool writeQueued = false;  // listed to be written at the end of the turn
+    bool writeDeadlineArmed = false;
+    unsigned interest = 0;  // what the poller watches the socket for
     int fd = -1;
+    // Once a closing connection's output is sent: its sending side is shut
+    // and its input discarded until it closes or this time (ms) passes, so
+    // that the last message is not lost to a reset.
+    long long lingerUntilMs = 0;
+    // Since when output has waited without the socket taking a byte of it.
+    long long waitingSinceMs = 0;
+    OutputQueue output;
+
     // The peer's IPv4 address (host order); 0 for a connection handed over
     // without one (a socket pair).
     std::uint32_t address = 0;
     std::uint64_t serial = 0;  // tells this connection from a later one on the same fd
     wire::FrameReader reader;
-    OutputQueue output;
     bool greeted = false;   // its Hello was answered
     bool loggedIn = false;  // it has a session
     int session = 0;        // its session once logged in, for the log
@@ -47,18 +61,7 @@ struct Connection {
     int refusals = 0;
     std::uint64_t refusalTurn = 0;
     bool cooling = false;
-    bool closing = false;  // send what is queued, read nothing more, then close
-    // Once a closing connection's output is sent: its sending side is shut
-    // and its input discarded until it closes or this time (ms) passes, so
-    // that the last message is not lost to a reset.
-    long long lingerUntilMs = 0;
-    bool dropped = false;           // close at once
-    unsigned interest = 0;          // what the poller watches the socket for
-    bool writeQueued = false;       // listed to be written at the end of the turn
     long long loginDeadlineMs = 0;  // closed when not logged in by then
-    // Since when output has waited without the socket taking a byte of it.
-    long long waitingSinceMs = 0;
-    bool writeDeadlineArmed = false;
 
     // Neither closing nor dropped.
     bool active() const { return !closing && !dropped; }

@@ -16,13 +16,14 @@ std::size_t OutputQueue::heldBy(std::size_t capacity) {
 }
 
 bool OutputQueue::fitsBack(std::size_t size) const {
-    return !chunks_.empty() && chunks_.back().capacity() - chunks_.back().size() >= size;
+    return back_ != nullptr && backRoom_ >= size;
 }
 
 std::size_t OutputQueue::newChunkCapacity(std::size_t size) const {
-    if (chunks_.empty()) {
+    if (back_ == nullptr) {
         // A string never holds less than its built-in room.
-        return std::max(size, std::string().capacity());
+        static const std::size_t builtIn = std::string().capacity();
+        return std::max(size, builtIn);
     }
     return std::max(size, CHUNK_BYTES);
 }
@@ -37,10 +38,12 @@ std::size_t OutputQueue::push(const std::string& frame) {
         std::string chunk;
         chunk.reserve(newChunkCapacity(frame.size()));
         chunks_.push_back(std::move(chunk));
-        added = heldBy(chunks_.back().capacity());
+        back_ = &chunks_.back();
+        added = heldBy(back_->capacity());
         held_ += added;
     }
-    chunks_.back() += frame;
+    *back_ += frame;
+    backRoom_ = back_->capacity() - back_->size();
     return added;
 }
 
@@ -67,11 +70,15 @@ void OutputQueue::consume(std::size_t sent) {
         held_ -= heldBy(chunks_.front().capacity());
         chunks_.pop_front();
         offset_ = 0;
+        if (chunks_.empty()) {
+            back_ = nullptr;
+        }
     }
 }
 
 void OutputQueue::clear() {
     std::deque<std::string>().swap(chunks_);
+    back_ = nullptr;
     offset_ = 0;
     held_ = 0;
 }

@@ -18,6 +18,14 @@ class OutputQueue {
   public:
     static constexpr std::size_t CHUNK_BYTES = 2048;
 
+    OutputQueue() = default;
+    // Moved, its chunks stay where they are; a copy would point into the
+    // original's.
+    OutputQueue(OutputQueue&&) = default;
+    OutputQueue& operator=(OutputQueue&&) = default;
+    OutputQueue(const OutputQueue&) = delete;
+    OutputQueue& operator=(const OutputQueue&) = delete;
+
     // What queuing a frame of `size` bytes would add to heldBytes.
     std::size_t costOf(std::size_t size) const;
 
@@ -46,6 +54,12 @@ class OutputQueue {
     std::size_t newChunkCapacity(std::size_t size) const;
 
     std::deque<std::string> chunks_;
+    // The last chunk, where frames are added; a deque keeps it in place as
+    // chunks come and go at its ends. Null when there is none.
+    std::string* back_ = nullptr;
+    // The room left in it, kept here so that a frame's cost is known without
+    // a look at the chunk.
+    std::size_t backRoom_ = 0;
     std::size_t offset_ = 0;  // bytes of the front chunk already sent
     std::size_t held_ = 0;
 };

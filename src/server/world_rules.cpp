@@ -226,7 +226,7 @@ void WorldRules::handleLogin(Connection& connection, const Message& message) {
     avatar.moves = TokenBucket(config_.moves.rate, config_.moves.burst, now);
     avatar.entries = TokenBucket(config_.entries.rate, config_.entries.burst, now);
     tourists_ += avatar.citizen == 0 && !avatar.bot ? 1 : 0;
-    socketOfSession_[avatar.session] = connection.fd;
+    socketOfSession_.add(avatar.session, connection.fd);
     connections_.loggedIn(connection, avatar.session, avatar.bot);
     connections_.log("login", "connection " + std::to_string(connection.fd) +
                                   " logged in: session " + std::to_string(avatar.session) +
@@ -459,11 +459,11 @@ void WorldRules::handleConsole(Avatar& avatar, const Message& message) {
 }
 
 WorldRules::Avatar* WorldRules::inPlace(int session, int place) {
-    const auto found = socketOfSession_.find(session);
-    if (found == socketOfSession_.end()) {
+    const int socket = socketOfSession_.find(session);
+    if (socket < 0) {
         return nullptr;
     }
-    Avatar& avatar = avatars_[found->second];
+    Avatar& avatar = avatars_[static_cast<std::size_t>(socket)];
     return avatar.place == place && !avatar.connection->dropped ? &avatar : nullptr;
 }
 
@@ -506,7 +506,7 @@ void WorldRules::leaving(Connection& connection) {
 void WorldRules::closed(Connection& connection) {
     if (Avatar* avatar = avatarOf(connection); avatar != nullptr) {
         leavePlace(*avatar);
-        socketOfSession_.erase(avatar->session);
+        socketOfSession_.remove(avatar->session);
         tourists_ -= avatar->citizen == 0 && !avatar->bot ? 1 : 0;
         *avatar = Avatar{};
     }

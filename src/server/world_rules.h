@@ -14,6 +14,7 @@
 #include "server/connections.h"
 #include "server/hearing_grid.h"
 #include "server/server_config.h"
+#include "server/session_index.h"
 #include "server/token_bucket.h"
 #include "server/world_observer.h"
 
@@ -88,8 +89,8 @@ class WorldRules : public ConnectionEvents {
     WorldObserver* observer_ = nullptr;
     std::size_t tourists_ = 0;  // logged-in tourists
     int nextSession_ = 1;
-    std::vector<Avatar> avatars_;                   // by socket
-    std::unordered_map<int, int> socketOfSession_;  // session -> socket
+    std::vector<Avatar> avatars_;  // by socket
+    SessionIndex socketOfSession_;
     std::vector<Place> places_;
     std::string frame_;  // scratch for encoding
 };
