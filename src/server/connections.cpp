@@ -19,6 +19,8 @@ constexpr long long LINGER_MS = 2000;
 // system, on a turn with nothing to do and at most this often.
 constexpr std::size_t TRIM_AFTER_BYTES = 32 * 1024 * 1024;
 constexpr long long TRIM_EVERY_MS = 10000;
+// So is the memory of a crowd of at least this many once half of it left.
+constexpr std::size_t TRIM_AFTER_CONNECTIONS = 1000;
 // How often addresses with nothing left to remember are forgotten.
 constexpr long long SWEEP_EVERY_MS = 60000;
 // Refusals in one turn after which a connection is not read for a while.
@@ -387,14 +389,19 @@ void Connections::closeNow(Connection& connection) {
 }
 
 void Connections::releaseFreedMemory(bool idle) {
-    // The allocator keeps what the frames of stuck clients took, as many
-    // small blocks; once most of it is gone and the loop has a moment, let
-    // the system have it back. Not on a busy turn: giving memory back and
-    // taking it again costs more than it saves.
-    if (idle && peakHeldOutput_ >= TRIM_AFTER_BYTES && heldOutput_ <= peakHeldOutput_ / 8 &&
-        now_ - lastReleaseMs_ >= TRIM_EVERY_MS) {
+    // The allocator keeps what the frames of stuck clients took, and what
+    // thousands of connections that left held, as many small blocks; once
+    // most of it is gone and the loop has a moment, let the system have it
+    // back. Not on a busy turn: giving memory back and taking it again costs
+    // more than it saves.
+    peakCount_ = std::max(peakCount_, count_);
+    const bool outputWent =
+        peakHeldOutput_ >= TRIM_AFTER_BYTES && heldOutput_ <= peakHeldOutput_ / 8;
+    const bool crowdLeft = peakCount_ >= TRIM_AFTER_CONNECTIONS && count_ <= peakCount_ / 2;
+    if (idle && (outputWent || crowdLeft) && now_ - lastReleaseMs_ >= TRIM_EVERY_MS) {
         returnFreedMemory();
         peakHeldOutput_ = heldOutput_;
+        peakCount_ = count_;
         lastReleaseMs_ = now_;
     }
 }

@@ -221,6 +221,7 @@ class Connections {
     std::size_t heldOutput_ = 0;      // the sum of the connections' output.heldBytes()
     std::size_t peakHeldOutput_ = 0;  // the most heldOutput_ since memory was last released
     long long lastReleaseMs_ = 0;
+    std::size_t peakCount_ = 0;  // the most connections since memory was last released
     long long lastSweepMs_ = 0;
     std::vector<int> trusted_;  // sockets of the trusted connections
     // Past half of the output budget (or with a bot behind) the untrusted
