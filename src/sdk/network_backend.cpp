@@ -250,6 +250,14 @@ int NetworkBackend::processEvents(int /*argument*/) {
     if (connection_.isOpen()) {
         connection_.flush();
     }
+    if (connection_.isOpen()) {
+        // A world that has gone silent and does not answer its Ping is as
+        // lost as one that closed the connection.
+        const int rc = connection_.keepAlive(nowMs());
+        if (!connection_.isOpen()) {
+            noticeLoss(rc);
+        }
+    }
     if (connection_.isOpen() && connection_.unsentBytes() >= OUTPUT_HIGH_WATER_BYTES) {
         // Events wait in the socket, unread, until the output drains; none
         // is lost, and the bot makes no new output meanwhile.

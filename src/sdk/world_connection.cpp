@@ -76,6 +76,7 @@ int WorldConnection::open(const std::string& address, int port, int timeoutMs) {
 int WorldConnection::adopt(int fd, int timeoutMs) {
     close();
     fd_ = fd;
+    heartbeat_.start(nowMs());
     if (!net::setNonBlocking(fd_)) {
         close();
         return SDK_RC_CONNECT_FAILED;
@@ -216,8 +217,32 @@ int WorldConnection::flush() {
         }
         written += static_cast<std::size_t>(n);
     }
-    output_.erase(0, written);
+    if (written > 0) {
+        heartbeat_.sent(nowMs());
+        output_.erase(0, written);
+    }
     return SDK_OK;
+}
+
+int WorldConnection::keepAlive(long long now) {
+    if (fd_ < 0) {
+        return SDK_RC_CONNECTION_LOST;
+    }
+    switch (heartbeat_.check(now)) {
+        case wire::Heartbeat::Due::Nothing:
+            return SDK_OK;
+        case wire::Heartbeat::Due::Lost:
+            return closeWith(SDK_RC_TIMEOUT);
+        case wire::Heartbeat::Due::Ping:
+            break;
+    }
+    Message ping;
+    ping.type = MessageType::Ping;
+    // Output that fills the buffer stands for the Ping: the world has the
+    // same time to show it is there.
+    heartbeat_.pinged(now);
+    const int rc = post(ping);
+    return rc == SDK_OK ? flush() : SDK_OK;
 }
 
 int WorldConnection::writeAllBefore(long long deadline) {
@@ -245,6 +270,7 @@ int WorldConnection::receive() {
         if (n <= 0) {
             return closeWith(SDK_RC_CONNECTION_LOST);
         }
+        heartbeat_.heard(nowMs());
         reader_.append(buffer, static_cast<std::size_t>(n));
         std::string body;
         for (;;) {
@@ -258,6 +284,9 @@ int WorldConnection::receive() {
             }
             if (!message || !hasCleanTexts(*message)) {
                 return closeWith(SDK_RC_PROTOCOL_ERROR);
+            }
+            if (message->type == MessageType::Pong) {
+                continue;  // its bytes have done their work: something was heard
             }
             bool answers = message->type == MessageType::Reply ||
                            (message->type == MessageType::Error && isRequest(message->request));

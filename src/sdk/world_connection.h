@@ -10,6 +10,7 @@
 #include <deque>
 #include <string>
 
+#include "protocol/heartbeat.h"
 #include "protocol/wire_message.h"
 
 class WorldConnection {
@@ -77,6 +78,12 @@ class WorldConnection {
     // (a control byte in a name or chat text, one but TAB, LF and CR in a
     // console text).
     int receive();
+    // The heartbeat, to be called now and then (at least every second or so):
+    // sends a Ping after a quiet spell, and when a Ping has gone unanswered
+    // for wire::PING_ANSWER_MS closes the connection and returns
+    // SDK_RC_TIMEOUT. `nowMs` is nowMs() (protocol/monotonic_clock.h); tests
+    // pass later times to skip the waits.
+    int keepAlive(long long nowMs);
     // Waits up to the timeout until something arrives (or, with output
     // pending, until it can be written). Returns false when the wait failed.
     bool wait(int timeoutMs);
@@ -96,6 +103,7 @@ class WorldConnection {
     std::string output_;
     wire::Message console_;  // the console message being gathered, if it has targets
     wire::FrameReader reader_;
+    wire::Heartbeat heartbeat_;
     std::deque<wire::Message> events_;
     std::deque<wire::Message> replies_;
     bool awaitingReply_ = false;  // a request is out and its reply not yet taken

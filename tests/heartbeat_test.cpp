@@ -1,0 +1,119 @@
+#include "protocol/heartbeat.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/net.h"
+#include "protocol/monotonic_clock.h"
+#include "sdk/reason_codes.h"
+#include "sdk/world_connection.h"
+
+using wire::Heartbeat;
+using Due = wire::Heartbeat::Due;
+
+namespace {
+
+constexpr long long QUIET = wire::QUIET_BEFORE_PING_MS;
+constexpr long long ANSWER = wire::PING_ANSWER_MS;
+
+std::string frame(wire::MessageType type) {
+    wire::Message message;
+    message.type = type;
+    std::string bytes;
+    wire::encodeFrame(message, bytes);
+    return bytes;
+}
+
+// What the world's end of a socket pair has received.
+std::string drain(int fd) {
+    std::string received;
+    char buffer[256];
+    long n;
+    while ((n = net::receive(fd, buffer, sizeof buffer)) > 0) {
+        received.append(buffer, static_cast<std::size_t>(n));
+    }
+    return received;
+}
+
+}  // namespace
+
+TEST(Heartbeat, PingsAfterAQuietSpellEitherWayAndGivesUpWhenNoAnswerComes) {
+    struct Step {
+        const char* what;
+        long long heardAt, sentAt;  // -1: not at this step
+        long long checkAt;
+        Due due;
+        bool ping;  // the Ping goes out at checkAt
+    };
+    const Step script[] = {
+        {"fresh", -1, -1, QUIET - 1, Due::Nothing, false},
+        {"quiet both ways", -1, -1, QUIET, Due::Ping, true},
+        {"waiting for the answer", -1, -1, QUIET + ANSWER - 1, Due::Nothing, false},
+        {"answered", QUIET + 5, -1, QUIET + 6, Due::Nothing, false},
+        // Heard all along, but sent nothing: the world's idle limit needs a word.
+        {"heard, not sent", 2 * QUIET, -1, 2 * QUIET, Due::Ping, true},
+        {"answered again", 2 * QUIET + 1, -1, 2 * QUIET + 1, Due::Nothing, false},
+        // Sent all along, but heard nothing: is the world still there?
+        {"sent, not heard", -1, 3 * QUIET, 3 * QUIET + 1, Due::Ping, true},
+        {"no answer in time", -1, 3 * QUIET + 2, 3 * QUIET + 1 + ANSWER, Due::Lost, false},
+    };
+    Heartbeat heartbeat;
+    heartbeat.start(0);
+    for (const Step& step : script) {
+        if (step.heardAt >= 0) {
+            heartbeat.heard(step.heardAt);
+        }
+        if (step.sentAt >= 0) {
+            heartbeat.sent(step.sentAt);
+        }
+        EXPECT_EQ(heartbeat.check(step.checkAt), step.due) << step.what;
+        if (step.ping) {
+            heartbeat.pinged(step.checkAt);
+        }
+    }
+}
+
+TEST(Heartbeat, AConnectionPingsTheWorldAndTakesSilenceAfterItForALoss) {
+    int ends[2];
+    ASSERT_TRUE(net::socketPair(ends));
+    const std::string accepted = [] {
+        wire::Message reply;
+        reply.type = wire::MessageType::Reply;
+        reply.request = wire::MessageType::Hello;
+        std::string bytes;
+        wire::encodeFrame(reply, bytes);
+        return bytes;
+    }();
+    ASSERT_EQ(net::send(ends[0], accepted.data(), accepted.size()),
+              static_cast<long>(accepted.size()));
+    WorldConnection connection;
+    ASSERT_EQ(connection.adopt(ends[1], 1000), SDK_OK);
+    ASSERT_TRUE(net::setNonBlocking(ends[0]));
+    EXPECT_EQ(drain(ends[0]), frame(wire::MessageType::Hello));
+
+    const long long start = nowMs();
+    EXPECT_EQ(connection.keepAlive(start + QUIET - 1000), SDK_OK);
+    EXPECT_EQ(drain(ends[0]), "");
+    EXPECT_EQ(connection.keepAlive(start + QUIET + 1000), SDK_OK);
+    EXPECT_EQ(drain(ends[0]), frame(wire::MessageType::Ping));
+
+    // The answer is heard and goes no further than the connection.
+    const std::string pong = frame(wire::MessageType::Pong);
+    ASSERT_EQ(net::send(ends[0], pong.data(), pong.size()), static_cast<long>(pong.size()));
+    ASSERT_TRUE(connection.wait(1000));
+    EXPECT_EQ(connection.receive(), SDK_OK);
+    EXPECT_TRUE(connection.events().empty());
+    EXPECT_EQ(connection.keepAlive(nowMs() + 1000), SDK_OK);
+    EXPECT_TRUE(connection.isOpen());
+    EXPECT_EQ(drain(ends[0]), "");
+
+    // Quiet again, and this time the world says nothing.
+    const long long later = nowMs() + QUIET;
+    EXPECT_EQ(connection.keepAlive(later), SDK_OK);
+    EXPECT_EQ(drain(ends[0]), frame(wire::MessageType::Ping));
+    EXPECT_EQ(connection.keepAlive(later + ANSWER - 1), SDK_OK);
+    EXPECT_EQ(connection.keepAlive(later + ANSWER), SDK_RC_TIMEOUT);
+    EXPECT_FALSE(connection.isOpen());
+    net::close(ends[0]);
+}
