@@ -8,11 +8,16 @@
 #include "app/startup.h"
 #include "console/operator_console.h"
 #include "platform/directory_lock.h"
+#include "platform/process.h"
 #include "relay/main_loop.h"
 #include "text/cp1251.h"
 #include "world/chat_log.h"
 
 int main(int argc, char** argv) {
+    // A reader of standard output that goes away (a pager that quits, a log
+    // pipe that restarts) costs its lines, never the bot.
+    ignoreBrokenPipe();
+    startStandardOutputWriter();
     switch (readBotCommandLine(std::vector<std::string>(argv + 1, argv + argc))) {
         case BotRequest::Run:
             break;
