@@ -11,6 +11,7 @@
 #include "app/startup_config.h"
 #include "console/operator_console.h"
 #include "protocol/monotonic_clock.h"
+#include "sdk/connection_notes.h"
 #include "sdk/failure_streak.h"
 #include "sdk/retry_delay.h"
 #include "sdk/world_sdk.h"
@@ -161,6 +162,7 @@ void placeBot() {
 void setLoginRetryWait(LoginRetryWait wait) { loginRetryWait = wait != nullptr ? wait : sleepMs; }
 
 void openWorldSession() {
+    setAccountRefusalNotice(explainRefusedReconnection);
     initialiseSdk();
     installHandlers();
     createInstance();
