@@ -10,7 +10,7 @@
 # compilers), GoogleTest's source to build with them, and Wine to run what
 # is built.
 set -euo pipefail
-packages=(g++ cmake make libreadline-dev libgtest-dev libgmock-dev libbenchmark-dev libmicrohttpd-dev)
+packages=(g++ cmake make libreadline-dev libgtest-dev libgmock-dev libbenchmark-dev libmicrohttpd-dev libsystemd-dev)
 for option in "$@"; do
   case "$option" in
     --fuzz) packages+=(clang libclang-rt-14-dev) ;;

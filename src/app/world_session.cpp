@@ -8,6 +8,7 @@
 #include "app/coordinates.h"
 #include "app/explanations.h"
 #include "app/number_text.h"
+#include "app/service_status.h"
 #include "app/startup_config.h"
 #include "console/operator_console.h"
 #include "protocol/monotonic_clock.h"
@@ -118,10 +119,12 @@ void logIn() {
 
 void enterWorld() {
     int rc = SdkEnterWorld(StartupConfig.worldName);
+    noteWorldEntered(StartupConfig.worldName);
     if (rc != SDK_OK) {
         printWithReason("Невозможно зайти в мир. (причина ", rc, "). Захожу в welcome.");
         explainWorldEntryFailure(rc);
         SdkEnterWorld(FALLBACK_WORLD);
+        noteWorldEntered(FALLBACK_WORLD);
         StartupConfig.coordinates = FALLBACK_COORDINATES;
     }
 }
