@@ -1,0 +1,165 @@
+#pragma once
+
+// The world server's connections: accepting them, reading whole frames,
+// writing what is queued for each, and every bound on them: the output
+// waiting for one client and for all, the time to log in, and how a
+// connection ends (a refusal sent before it closes, or a drop at once).
+// What the frames mean is the world's business (world_rules.h): the
+// connections hand it every message and tell it when a connection goes.
+
+#include <cstdint>
+#include <memory>
+#include <queue>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/net.h"
+#include "platform/poller.h"
+#include "protocol/wire_message.h"
+#include "server/log_throttle.h"
+#include "server/output_queue.h"
+#include "server/server_config.h"
+
+// Milliseconds on a clock that does not go backwards; every deadline and
+// allowance of the server reads it.
+using ServerClock = long long (*)();
+
+struct Connection {
+    int fd = -1;
+    // The peer's IPv4 address (host order); 0 for a connection handed over
+    // without one (a socket pair).
+    std::uint32_t address = 0;
+    std::uint64_t serial = 0;  // tells this connection from a later one on the same fd
+    wire::FrameReader reader;
+    OutputQueue output;
+    bool greeted = false;   // its Hello was answered
+    bool loggedIn = false;  // it has a session
+    int session = 0;        // its session once logged in, for the log
+    bool closing = false;   // send what is queued, read nothing more, then close
+    // Once a closing connection's output is sent: its sending side is shut
+    // and its input discarded until it closes or this time (ms) passes, so
+    // that the last message is not lost to a reset.
+    long long lingerUntilMs = 0;
+    bool dropped = false;           // close at once
+    unsigned interest = 0;          // what the poller watches the socket for
+    bool writeQueued = false;       // listed to be written at the end of the turn
+    long long loginDeadlineMs = 0;  // closed when not logged in by then
+
+    // Neither closing nor dropped.
+    bool active() const { return !closing && !dropped; }
+};
+
+// What the connections tell the world. The calls come from inside a turn.
+class ConnectionEvents {
+  public:
+    virtual ~ConnectionEvents() = default;
+    // A whole, well-formed message from the connection.
+    virtual void received(Connection& connection, const wire::Message& message) = 0;
+    // The connection is on its way out (its last output has gone, or it was
+    // dropped): its avatar leaves now. May come more than once.
+    virtual void leaving(Connection& connection) = 0;
+    // The connection is closed; nothing of it may be kept.
+    virtual void closed(Connection& connection) = 0;
+};
+
+class Connections {
+  public:
+    // Sockets are watched by `poller`, which must outlive the connections.
+    Connections(const ServerConfig& config, ServerClock clock, ConnectionEvents& events,
+                Poller& poller);
+    ~Connections();
+    Connections(const Connections&) = delete;
+    Connections& operator=(const Connections&) = delete;
+
+    // Serves a connected, non-blocking stream socket from `address` (IPv4,
+    // host order; 0: none known) from now on; closes it in the end.
+    void add(int fd, std::uint32_t address);
+    // Input, room to write or an error on a connection's socket.
+    void serveEvent(const Poller::Event& event);
+    // When the next deadline falls (0 when none): the loop must have ended
+    // its turn by then.
+    long long nextDeadline();
+    // Ends a turn: expires deadlines, writes what the turn queued, and
+    // closes what is due. `idle` tells that nothing was ready this turn.
+    void endTurn(bool idle);
+
+    // Queues an encoded frame for the connection. Drops it when its output
+    // would pass its bound; when all output would pass the global bound,
+    // drops the connections holding the most until it fits.
+    void send(Connection& connection, const std::string& frame);
+    // Marks the connection to be closed once its output is sent.
+    void close(Connection& connection);
+    // Sends Error(request, code) and closes the connection after it.
+    void refuseAndClose(Connection& connection, wire::MessageType request, int code);
+    // The connection has a session now: it has no login deadline.
+    void loggedIn(Connection& connection, int session);
+    // The connection on `fd`, or nullptr.
+    Connection* find(int fd);
+
+    // Connections held, those on their way out included.
+    std::size_t count() const { return count_; }
+    std::size_t heldOutputBytes() const { return heldOutput_; }
+    // Connections watched for room to write.
+    std::size_t waitingToWrite() const;
+    // Logs a line, at most a burst of each kind per period.
+    void log(const std::string& kind, const std::string& line);
+    long long now() const { return clock_(); }
+
+  private:
+    struct Due {
+        long long ms;
+        int fd;
+        std::uint64_t serial;
+        bool operator>(const Due& other) const { return ms > other.ms; }
+    };
+
+    // When the server is full: the connection longest waiting to log in, so
+    // that a newcomer can take its place; nullptr when all have logged in.
+    Connection* oldestNotLoggedIn(const Connection& newcomer);
+    // Reads up to the configured budget and hands over every whole frame, so
+    // that at most one partial frame stays buffered.
+    void readFrom(Connection& connection);
+    void discardInput(Connection& connection);
+    void writeTo(Connection& connection);
+    void writeDue();
+    void queueWrite(Connection& connection);
+    // Tells the poller what the socket is now wanted for: input unless it is
+    // being closed (then only while it lingers), room to write only while
+    // output waits.
+    void updateInterest(Connection& connection);
+    // Marks the connection to be closed at once and gives its output back.
+    void drop(Connection& connection);
+    Connection* biggestHolder();
+    void arm(const Connection& connection, long long ms);
+    void expireDeadlines();
+    // Finishes what closing and dropping began this turn: lingers those
+    // whose output went, closes those dropped; repeats while that causes
+    // more.
+    void settle();
+    void closeNow(Connection& connection);
+    void releaseFreedMemory(bool idle);
+
+    const ServerConfig& config_;
+    ServerClock clock_;
+    ConnectionEvents& events_;
+    Poller& poller_;
+    LogThrottle throttle_;
+
+    std::vector<std::unique_ptr<Connection>> byFd_;  // indexed by socket
+    std::size_t count_ = 0;
+    std::size_t leavingCount_ = 0;  // closing or dropped
+    std::uint64_t nextSerial_ = 1;
+    // Connections not logged in, oldest first (by serial).
+    std::set<std::pair<std::uint64_t, int>> notLoggedIn_;
+    // Deadlines (login, linger), earliest first; an entry whose connection
+    // has gone is passed over.
+    std::priority_queue<Due, std::vector<Due>, std::greater<Due>> deadlines_;
+    std::vector<int> writeDue_;       // sockets to write at the end of the turn
+    std::vector<int> ending_;         // sockets that began closing or were dropped this turn
+    std::vector<net::Piece> pieces_;  // scratch for gathered writes
+    std::vector<char> readBuffer_;    // scratch for reads
+    std::size_t heldOutput_ = 0;      // the sum of the connections' output.heldBytes()
+    std::size_t peakHeldOutput_ = 0;  // the most heldOutput_ since memory was last released
+    long long lastReleaseMs_ = 0;
+};

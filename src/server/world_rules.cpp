@@ -1,0 +1,410 @@
+#include "server/world_rules.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <string_view>
+
+#include "sdk/reason_codes.h"
+#include "sdk/reason_text.h"
+
+using wire::Message;
+using wire::MessageType;
+
+namespace {
+
+bool within(int a, int b, int range) {
+    const std::int64_t difference = static_cast<std::int64_t>(a) - b;
+    return difference <= range && difference >= -static_cast<std::int64_t>(range);
+}
+
+char asciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Chat log lines begin "whisper from NAME:" for a whisper and "global chat:"
+// for a console message; a name that began the same way (in any letter case)
+// could forge them.
+bool imitatesLogLine(const std::string& name) {
+    constexpr std::string_view prefixes[] = {"whisper from", "global chat"};
+    for (std::string_view prefix : prefixes) {
+        if (name.size() >= prefix.size() &&
+            std::equal(prefix.begin(), prefix.end(), name.begin(),
+                       [](char a, char b) { return a == asciiLower(b); })) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Hearing every said line of a world is for bots (a relay must hear all that
+// it relays); an avatar hears what is said within its range.
+int permittedHearing(const Message& login) {
+    return login.hearAll != 0 && login.kind != wire::LoginKind::Bot ? SDK_RC_NOT_ALLOWED : SDK_OK;
+}
+
+Message avatarArrived(int session, int citizen, const std::string& name, int x, int y, int z) {
+    Message m;
+    m.type = MessageType::AvatarArrived;
+    m.session = session;
+    m.citizen = citizen;
+    m.name = name;
+    m.x = x;
+    m.y = y;
+    m.z = z;
+    return m;
+}
+
+}  // namespace
+
+WorldRules::WorldRules(const ServerConfig& config, Connections& connections)
+    : config_(config), connections_(connections) {
+    for (const std::string& world : config_.worlds) {
+        places_.push_back({world, {}});
+    }
+    if (places_.empty()) {
+        places_.push_back({"welcome", {}});
+    }
+}
+
+WorldRules::Avatar* WorldRules::avatarOf(const Connection& connection) {
+    const auto index = static_cast<std::size_t>(connection.fd);
+    return index < avatars_.size() && avatars_[index].connection == &connection ? &avatars_[index]
+                                                                                : nullptr;
+}
+
+void WorldRules::received(Connection& connection, const Message& message) {
+    if (!connection.greeted && message.type != MessageType::Hello) {
+        connections_.refuseAndClose(connection, message.type, SDK_RC_PROTOCOL_ERROR);
+        return;
+    }
+    if (message.type == MessageType::Hello) {
+        handleHello(connection, message);
+        return;
+    }
+    if (message.type == MessageType::Login) {
+        handleLogin(connection, message);
+        return;
+    }
+    Avatar* avatar = avatarOf(connection);
+    switch (message.type) {
+        case MessageType::Enter:
+        case MessageType::State:
+            if (avatar == nullptr) {
+                reply(connection, message.type,
+                      message.type == MessageType::Enter ? SDK_RC_NOT_LOGGED_IN
+                                                         : SDK_RC_NOT_IN_WORLD);
+            } else if (message.type == MessageType::Enter) {
+                handleEnter(*avatar, message);
+            } else {
+                handleState(*avatar, message);
+            }
+            return;
+        case MessageType::Say:
+        case MessageType::Whisper:
+        case MessageType::Broadcast:
+        case MessageType::Console:
+            if (avatar == nullptr || avatar->place < 0) {
+                refuse(connection, message.type, SDK_RC_NOT_IN_WORLD);
+            } else if (message.type == MessageType::Console) {
+                handleConsole(*avatar, message);
+            } else {
+                handleChat(*avatar, message);
+            }
+            return;
+        default:
+            // A server's message sent to the server.
+            connections_.refuseAndClose(connection, message.type, SDK_RC_PROTOCOL_ERROR);
+            return;
+    }
+}
+
+void WorldRules::handleHello(Connection& connection, const Message& message) {
+    if (connection.greeted || message.magic != wire::PROTOCOL_MAGIC) {
+        connections_.refuseAndClose(connection, MessageType::Hello, SDK_RC_PROTOCOL_ERROR);
+        return;
+    }
+    if (message.version != wire::PROTOCOL_VERSION) {
+        reply(connection, MessageType::Hello, SDK_RC_VERSION_MISMATCH, wire::PROTOCOL_VERSION);
+        connections_.close(connection);
+        return;
+    }
+    connection.greeted = true;
+    reply(connection, MessageType::Hello, SDK_OK, wire::PROTOCOL_VERSION);
+}
+
+int WorldRules::loginCode(const Message& message) const {
+    const std::size_t nameLimit =
+        wire::MAX_NAME_BYTES - (message.kind == wire::LoginKind::Bot ? 2 : 0);
+    if (message.name.empty() || !wire::isCleanText(message.name, false) ||
+        (message.kind == wire::LoginKind::Avatar && message.name[0] == '[') ||
+        imitatesLogLine(message.name)) {
+        return SDK_RC_INVALID_TEXT;
+    }
+    if (message.name.size() > nameLimit) {
+        return SDK_RC_TEXT_TOO_LONG;
+    }
+    if (message.kind == wire::LoginKind::Avatar && message.citizen == 0) {
+        return message.password.empty() ? permittedHearing(message) : SDK_RC_BAD_CREDENTIALS;
+    }
+    auto citizen = config_.citizens.find(message.citizen);
+    if (citizen == config_.citizens.end() || citizen->second != message.password) {
+        return SDK_RC_BAD_CREDENTIALS;
+    }
+    return permittedHearing(message);
+}
+
+void WorldRules::handleLogin(Connection& connection, const Message& message) {
+    const int code = connection.loggedIn ? SDK_RC_ALREADY_LOGGED_IN : loginCode(message);
+    if (code != SDK_OK) {
+        connections_.log("login", "connection " + std::to_string(connection.fd) +
+                                      ": login as citizen " + std::to_string(message.citizen) +
+                                      " refused: " + reasonWithWords(code));
+        reply(connection, MessageType::Login, code);
+        return;
+    }
+    const auto index = static_cast<std::size_t>(connection.fd);
+    if (index >= avatars_.size()) {
+        avatars_.resize(index + 1);
+    }
+    Avatar& avatar = avatars_[index];
+    avatar = Avatar{};
+    avatar.connection = &connection;
+    avatar.session = nextSession_++;
+    avatar.citizen = message.citizen;
+    avatar.bot = message.kind == wire::LoginKind::Bot;
+    avatar.hearAll = message.hearAll != 0;
+    avatar.name = avatar.bot ? "[" + message.name + "]" : message.name;
+    avatar.chatLines = TokenBucket(config_.chatRate, config_.chatBurst, connections_.now());
+    socketOfSession_[avatar.session] = connection.fd;
+    connections_.loggedIn(connection, avatar.session);
+    connections_.log("login", "connection " + std::to_string(connection.fd) +
+                                  " logged in: session " + std::to_string(avatar.session) +
+                                  ", citizen " + std::to_string(avatar.citizen) +
+                                  (avatar.bot ? ", bot" : ""));
+    reply(connection, MessageType::Login, SDK_OK, avatar.session);
+}
+
+void WorldRules::handleEnter(Avatar& avatar, const Message& message) {
+    const auto place = std::find_if(places_.begin(), places_.end(),
+                                    [&](const Place& p) { return p.name == message.name; });
+    if (place == places_.end()) {
+        reply(*avatar.connection, MessageType::Enter, SDK_RC_NO_SUCH_WORLD);
+        return;
+    }
+    leavePlace(avatar);
+    avatar.place = static_cast<int>(place - places_.begin());
+    avatar.x = avatar.y = avatar.z = 0;
+    reply(*avatar.connection, MessageType::Enter, SDK_OK);
+    std::string arrival;  // the newcomer's, the same for everyone
+    wire::encodeFrame(avatarArrived(avatar.session, avatar.citizen, avatar.name, 0, 0, 0), arrival);
+    // In the order of login, so that a newcomer's roster reads the same way
+    // every time.
+    for (int fd : place->members) {
+        Avatar& other = avatars_[fd];
+        if (other.connection->dropped) {
+            continue;
+        }
+        send(*avatar.connection,
+             avatarArrived(other.session, other.citizen, other.name, other.x, other.y, other.z));
+        send(other, arrival);
+    }
+    const int fd = avatar.connection->fd;
+    place->members.insert(
+        std::upper_bound(
+            place->members.begin(), place->members.end(), avatar.session,
+            [this](int session, int member) { return session < avatars_[member].session; }),
+        fd);
+    if (observer_ != nullptr) {
+        observer_->arrived({avatar.session, avatar.citizen, avatar.bot, avatar.name, place->name,
+                            avatar.x, avatar.y, avatar.z});
+    }
+}
+
+void WorldRules::handleState(Avatar& avatar, const Message& message) {
+    if (avatar.place < 0) {
+        reply(*avatar.connection, MessageType::State, SDK_RC_NOT_IN_WORLD);
+        return;
+    }
+    avatar.x = message.x;
+    avatar.y = message.y;
+    avatar.z = message.z;
+    reply(*avatar.connection, MessageType::State, SDK_OK);
+    Message moved;
+    moved.type = MessageType::AvatarMoved;
+    moved.session = avatar.session;
+    moved.x = avatar.x;
+    moved.y = avatar.y;
+    moved.z = avatar.z;
+    std::string frame;
+    wire::encodeFrame(moved, frame);
+    for (int fd : places_[avatar.place].members) {
+        if (fd != avatar.connection->fd) {
+            send(avatars_[fd], frame);
+        }
+    }
+    if (observer_ != nullptr) {
+        observer_->moved(avatar.session, avatar.x, avatar.y, avatar.z);
+    }
+}
+
+bool WorldRules::hears(const Avatar& listener, const Avatar& speaker) const {
+    return listener.hearAll || (within(listener.x, speaker.x, config_.hearingRange) &&
+                                within(listener.y, speaker.y, config_.hearingRange) &&
+                                within(listener.z, speaker.z, config_.hearingRange));
+}
+
+void WorldRules::handleChat(Avatar& avatar, const Message& message) {
+    Connection& connection = *avatar.connection;
+    if (message.text.empty() || !wire::isCleanText(message.text, false)) {
+        refuse(connection, message.type, SDK_RC_INVALID_TEXT);
+        return;
+    }
+    Avatar* target = nullptr;
+    if (message.type == MessageType::Whisper) {
+        target = inPlace(message.session, avatar.place);
+        if (target == nullptr || target == &avatar) {
+            refuse(connection, message.type, SDK_RC_NO_SUCH_SESSION);
+            return;
+        }
+    }
+    if (message.type == MessageType::Broadcast && avatar.citizen == 0 && !avatar.bot) {
+        refuse(connection, message.type, SDK_RC_NOT_ALLOWED);
+        return;
+    }
+    // Only lines that would reach someone use up the allowance.
+    if (!avatar.chatLines.take(connections_.now())) {
+        refuse(connection, message.type, SDK_RC_RATE_LIMITED);
+        return;
+    }
+    Message chat;
+    chat.type = MessageType::Chat;
+    chat.session = avatar.session;
+    chat.name = avatar.name;
+    chat.text = message.text;
+    chat.chatType = message.type == MessageType::Whisper     ? 2
+                    : message.type == MessageType::Broadcast ? 1
+                                                             : 0;
+    std::string frame;
+    wire::encodeFrame(chat, frame);
+    if (target != nullptr) {
+        send(*target, frame);
+        return;
+    }
+    for (int fd : places_[avatar.place].members) {
+        Avatar& other = avatars_[fd];
+        if (&other != &avatar && (chat.chatType == 1 || hears(other, avatar))) {
+            send(other, frame);
+        }
+    }
+    if (observer_ != nullptr && chat.chatType == 0) {
+        observer_->said(avatar.session, chat.text);
+    }
+}
+
+void WorldRules::handleConsole(Avatar& avatar, const Message& message) {
+    Connection& connection = *avatar.connection;
+    if (!avatar.bot) {
+        refuse(connection, message.type, SDK_RC_NOT_ALLOWED);
+        return;
+    }
+    if (!wire::isCleanConsoleText(message.text)) {
+        refuse(connection, message.type, SDK_RC_INVALID_TEXT);
+        return;
+    }
+    Message console;
+    console.type = MessageType::ConsoleMessage;
+    console.red = message.red;
+    console.green = message.green;
+    console.blue = message.blue;
+    console.text = message.text;
+    std::string frame;
+    wire::encodeFrame(console, frame);
+    // Sessions that have left meanwhile are passed over: the sender could not
+    // have known, and nothing is lost that anyone could still receive.
+    std::vector<int> reached;
+    for (std::int32_t session : message.targets) {
+        Avatar* target = inPlace(session, avatar.place);
+        if (target != nullptr && target != &avatar) {
+            send(*target, frame);
+            if (observer_ != nullptr) {
+                reached.push_back(session);
+            }
+        }
+    }
+    if (observer_ != nullptr && !reached.empty()) {
+        observer_->consoleSent(avatar.session, message.red, message.green, message.blue,
+                               message.text, reached);
+    }
+}
+
+WorldRules::Avatar* WorldRules::inPlace(int session, int place) {
+    const auto found = socketOfSession_.find(session);
+    if (found == socketOfSession_.end()) {
+        return nullptr;
+    }
+    Avatar& avatar = avatars_[found->second];
+    return avatar.place == place && !avatar.connection->dropped ? &avatar : nullptr;
+}
+
+void WorldRules::leavePlace(Avatar& avatar) {
+    if (avatar.place < 0) {
+        return;
+    }
+    Place& place = places_[avatar.place];
+    avatar.place = -1;
+    const int fd = avatar.connection->fd;
+    place.members.erase(std::find(place.members.begin(), place.members.end(), fd));
+    Message left;
+    left.type = MessageType::AvatarLeft;
+    left.session = avatar.session;
+    left.name = avatar.name;
+    std::string frame;
+    wire::encodeFrame(left, frame);
+    for (int member : place.members) {
+        send(avatars_[member], frame);
+    }
+    if (observer_ != nullptr) {
+        observer_->left(avatar.session);
+    }
+}
+
+void WorldRules::leaving(Connection& connection) {
+    if (Avatar* avatar = avatarOf(connection); avatar != nullptr) {
+        leavePlace(*avatar);
+    }
+}
+
+void WorldRules::closed(Connection& connection) {
+    if (Avatar* avatar = avatarOf(connection); avatar != nullptr) {
+        leavePlace(*avatar);
+        socketOfSession_.erase(avatar->session);
+        *avatar = Avatar{};
+    }
+}
+
+void WorldRules::send(Avatar& avatar, const std::string& frame) {
+    connections_.send(*avatar.connection, frame);
+}
+
+void WorldRules::send(Connection& connection, const Message& message) {
+    frame_.clear();
+    wire::encodeFrame(message, frame_);
+    connections_.send(connection, frame_);
+}
+
+void WorldRules::reply(Connection& connection, MessageType request, int code, int value) {
+    Message m;
+    m.type = MessageType::Reply;
+    m.request = request;
+    m.code = code;
+    m.value = value;
+    send(connection, m);
+}
+
+void WorldRules::refuse(Connection& connection, MessageType request, int code) {
+    Message m;
+    m.type = MessageType::Error;
+    m.request = request;
+    m.code = code;
+    send(connection, m);
+}

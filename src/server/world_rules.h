@@ -1,0 +1,77 @@
+#pragma once
+
+// The world's rules: what each message of a connection means. Greeting,
+// login, entering a world, moving, chat and console messages, and who hears
+// what; the sessions, the worlds and where each avatar stands. It sends
+// through the connections and never touches a socket.
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "protocol/wire_message.h"
+#include "server/connections.h"
+#include "server/server_config.h"
+#include "server/token_bucket.h"
+#include "server/world_observer.h"
+
+class WorldRules : public ConnectionEvents {
+  public:
+    WorldRules(const ServerConfig& config, Connections& connections);
+
+    // An onlooker told of presence, said lines and console messages; null
+    // for none. It must outlive the rules' use.
+    void setObserver(WorldObserver* observer) { observer_ = observer; }
+
+    void received(Connection& connection, const wire::Message& message) override;
+    void leaving(Connection& connection) override;
+    void closed(Connection& connection) override;
+
+  private:
+    // A logged-in session; indexed by its connection's socket.
+    struct Avatar {
+        Connection* connection = nullptr;  // null when the socket holds no session
+        int session = 0;
+        int citizen = 0;
+        bool bot = false;
+        bool hearAll = false;
+        TokenBucket chatLines;
+        std::string name;  // as others see it
+        int place = -1;    // index into places_; -1 when in no world
+        int x = 0, y = 0, z = 0;
+    };
+    // One hosted world and who is in it.
+    struct Place {
+        std::string name;
+        std::vector<int> members;  // sockets, in the order of login
+    };
+
+    void handleHello(Connection& connection, const wire::Message& message);
+    void handleLogin(Connection& connection, const wire::Message& message);
+    void handleEnter(Avatar& avatar, const wire::Message& message);
+    void handleState(Avatar& avatar, const wire::Message& message);
+    void handleChat(Avatar& avatar, const wire::Message& message);
+    void handleConsole(Avatar& avatar, const wire::Message& message);
+    int loginCode(const wire::Message& message) const;
+
+    Avatar* avatarOf(const Connection& connection);
+    // The avatar of `session` when it stands in `place` and is not being
+    // dropped; nullptr otherwise.
+    Avatar* inPlace(int session, int place);
+    bool hears(const Avatar& listener, const Avatar& speaker) const;
+    void leavePlace(Avatar& avatar);
+
+    void send(Avatar& avatar, const std::string& frame);
+    void send(Connection& connection, const wire::Message& message);
+    void reply(Connection& connection, wire::MessageType request, int code, int value = 0);
+    void refuse(Connection& connection, wire::MessageType request, int code);
+
+    const ServerConfig& config_;
+    Connections& connections_;
+    WorldObserver* observer_ = nullptr;
+    int nextSession_ = 1;
+    std::vector<Avatar> avatars_;                   // by socket
+    std::unordered_map<int, int> socketOfSession_;  // session -> socket
+    std::vector<Place> places_;
+    std::string frame_;  // scratch for encoding
+};
