@@ -16,6 +16,7 @@ TEST(ServerConfig, DefaultsHostWelcomeOnTheBotsPort) {
     EXPECT_TRUE(config->citizens.empty());
     EXPECT_EQ(config->maxTotalOutputBytes, 256u * 1024 * 1024);
     EXPECT_EQ(config->loginTimeoutMs, 10000);
+    EXPECT_EQ(config->idleTimeoutMs, 30000);
     EXPECT_EQ(config->chatRate, 10);
     EXPECT_EQ(config->chatBurst, 20);
 }
@@ -40,6 +41,8 @@ TEST(ServerConfig, OptionsAreReadOrRefused) {
                                                              "1048576",
                                                              "--login-timeout",
                                                              "250",
+                                                             "--idle-timeout",
+                                                             "20000",
                                                              "--chat-rate",
                                                              "0.5",
                                                              "--chat-burst",
@@ -55,10 +58,12 @@ TEST(ServerConfig, OptionsAreReadOrRefused) {
     EXPECT_EQ(config->maxOutputBytes, 65536u);
     EXPECT_EQ(config->maxTotalOutputBytes, 1048576u);
     EXPECT_EQ(config->loginTimeoutMs, 250);
+    EXPECT_EQ(config->idleTimeoutMs, 20000);
     EXPECT_EQ(config->chatRate, 0.5);
     EXPECT_EQ(config->chatBurst, 4);
     std::string ignored;
     EXPECT_EQ(parseServerOptions({"--chat-rate", "0"}, ignored)->chatRate, 0);
+    EXPECT_EQ(parseServerOptions({"--idle-timeout", "0"}, ignored)->idleTimeoutMs, 0);
 
     const std::vector<std::vector<std::string>> refused = {
         {"--listen"},
@@ -73,6 +78,8 @@ TEST(ServerConfig, OptionsAreReadOrRefused) {
         {"--max-output", "10"},
         {"--max-total-output", "10"},
         {"--login-timeout", "0"},
+        // Shorter than the clients' quiet spell before a Ping.
+        {"--idle-timeout", "19999"},
         {"--chat-rate", "-1"},
         {"--chat-rate", "fast"},
         {"--chat-rate", "nan"},

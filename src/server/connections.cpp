@@ -92,6 +92,7 @@ void Connections::add(int fd, std::uint32_t address) {
     connection.address = address;
     connection.serial = nextSerial_++;
     connection.loginDeadlineMs = clock_() + config_.loginTimeoutMs;
+    connection.lastInputMs = clock_();
     notLoggedIn_.emplace(connection.serial, fd);
     arm(connection, connection.loginDeadlineMs);
     if (!poller_.add(fd, Poller::READ)) {
@@ -132,6 +133,34 @@ void Connections::loggedIn(Connection& connection, int session) {
     notLoggedIn_.erase({connection.serial, connection.fd});
 }
 
+void Connections::keepsHeartbeat(Connection& connection) {
+    if (config_.idleTimeoutMs <= 0 || connection.heartbeat) {
+        return;
+    }
+    connection.heartbeat = true;
+    connection.lastInputMs = clock_();
+    armIdle(connection);
+}
+
+void Connections::armIdle(const Connection& connection) {
+    constexpr long long SECOND = 1000;
+    const long long due = connection.lastInputMs + config_.idleTimeoutMs;
+    arm(connection, (due + SECOND - 1) / SECOND * SECOND, true);
+}
+
+void Connections::expireIdle(Connection& connection, long long now) {
+    if (!connection.active()) {
+        return;
+    }
+    if (now - connection.lastInputMs < config_.idleTimeoutMs) {
+        armIdle(connection);  // it spoke meanwhile: look again at its new limit
+        return;
+    }
+    log("idle", named(connection) + " idle for " +
+                    std::to_string((now - connection.lastInputMs) / 1000) + " s: closing");
+    refuseAndClose(connection, MessageType::Ping, SDK_RC_TIMEOUT);
+}
+
 void Connections::refuseAndClose(Connection& connection, MessageType request, int code) {
     log("refusal", named(connection) + ": closing after error " + reasonWithWords(code));
     Message refusal;
@@ -160,6 +189,9 @@ void Connections::readFrom(Connection& connection) {
             return;
         }
         budget -= static_cast<std::size_t>(n);
+        if (connection.heartbeat) {
+            connection.lastInputMs = clock_();
+        }
         // Each chunk is handled before the next is read, so that no more than
         // one partial frame waits in the reader.
         connection.reader.append(readBuffer_.data(), static_cast<std::size_t>(n));
@@ -354,8 +386,8 @@ void Connections::drop(Connection& connection) {
     connection.output.clear();
 }
 
-void Connections::arm(const Connection& connection, long long ms) {
-    deadlines_.push({ms, connection.fd, connection.serial});
+void Connections::arm(const Connection& connection, long long ms, bool idle) {
+    deadlines_.push({ms, connection.fd, connection.serial, idle});
 }
 
 long long Connections::nextDeadline() {
@@ -382,7 +414,9 @@ void Connections::expireDeadlines() {
         if (connection == nullptr || connection->serial != due.serial) {
             continue;
         }
-        if (!connection->loggedIn && connection->active() && now >= connection->loginDeadlineMs) {
+        if (due.idle) {
+            expireIdle(*connection, now);
+        } else if (!connection->loggedIn && connection->active() && now >= connection->loginDeadlineMs) {
             log("refusal", named(*connection) + " did not log in in time: closing");
             refuseAndClose(*connection,
                            connection->greeted ? MessageType::Login : MessageType::Hello,

@@ -45,6 +45,10 @@ struct Connection {
     unsigned interest = 0;          // what the poller watches the socket for
     bool writeQueued = false;       // listed to be written at the end of the turn
     long long loginDeadlineMs = 0;  // closed when not logged in by then
+    // It keeps the heartbeat (protocol version 2), so it is held to the idle
+    // limit: closed once nothing has come from it for that long.
+    bool heartbeat = false;
+    long long lastInputMs = 0;  // when bytes last came from it
 
     // Neither closing nor dropped.
     bool active() const { return !closing && !dropped; }
@@ -94,6 +98,11 @@ class Connections {
     void refuseAndClose(Connection& connection, wire::MessageType request, int code);
     // The connection has a session now: it has no login deadline.
     void loggedIn(Connection& connection, int session);
+    // The connection keeps the heartbeat: from now on it is closed, with
+    // Error(Ping, 6), once it has sent nothing for the configured idle limit
+    // (looked at once a second). Others are exempt; TCP keepalive finds
+    // their dead peers, far more slowly.
+    void keepsHeartbeat(Connection& connection);
     // The connection on `fd`, or nullptr.
     Connection* find(int fd);
 
@@ -111,6 +120,7 @@ class Connections {
         long long ms;
         int fd;
         std::uint64_t serial;
+        bool idle;  // the idle limit's, not the login's or the linger's
         bool operator>(const Due& other) const { return ms > other.ms; }
     };
 
@@ -131,7 +141,11 @@ class Connections {
     // Marks the connection to be closed at once and gives its output back.
     void drop(Connection& connection);
     Connection* biggestHolder();
-    void arm(const Connection& connection, long long ms);
+    void arm(const Connection& connection, long long ms, bool idle = false);
+    // The next look at an idle connection: its limit from its last input,
+    // rounded up to a whole second so that many such looks share a turn.
+    void armIdle(const Connection& connection);
+    void expireIdle(Connection& connection, long long now);
     void expireDeadlines();
     // Finishes what closing and dropping began this turn: lingers those
     // whose output went, closes those dropped; repeats while that causes

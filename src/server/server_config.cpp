@@ -3,6 +3,8 @@
 #include <charconv>
 #include <functional>
 
+#include "protocol/heartbeat.h"
+
 namespace {
 
 std::optional<long long> parseNumber(const std::string& text, long long low, long long high) {
@@ -70,6 +72,11 @@ bool parseCitizen(const std::string& text, ServerConfig& config) {
     return true;
 }
 
+// The shortest idle limit: the clients' quiet spell before a Ping, and time
+// for the Ping to arrive.
+constexpr long long MIN_IDLE_TIMEOUT_MS = wire::QUIET_BEFORE_PING_MS + 5000;
+static_assert(MIN_IDLE_TIMEOUT_MS == 20000, "the option's words name it");
+
 // Every option of the server, writing into `config`.
 std::vector<OptionEntry> serverOptions(ServerConfig& config) {
     return {
@@ -92,6 +99,12 @@ std::vector<OptionEntry> serverOptions(ServerConfig& config) {
          numberInto(config.maxTotalOutputBytes, 65536, 1LL << 40)},
         {"login-timeout", true, "a number of ms from 1 to 3600000",
          numberInto(config.loginTimeoutMs, 1, 3600000)},
+        {"idle-timeout", true, "0 (off) or a number of ms from 20000 to 3600000",
+         [&config](const std::string& value) {
+             auto number = parseNumber(value, 0, 3600000);
+             config.idleTimeoutMs = static_cast<int>(number.value_or(0));
+             return number && (*number == 0 || *number >= MIN_IDLE_TIMEOUT_MS);
+         }},
         {"chat-rate", true, "lines per second, a decimal number from 0 to 1000000 (0: no limit)",
          [&config](const std::string& value) {
              auto number = parseDecimal(value, 0, 1000000);
@@ -134,15 +147,16 @@ const char* serverUsage() {
            "[--citizen NUMBER:PASSWORD]...\n"
            "                        [--hearing-range UNITS] [--max-clients N] [--max-output "
            "BYTES]\n"
-           "                        [--max-total-output BYTES] [--login-timeout MS]\n"
+           "                        [--max-total-output BYTES] [--login-timeout MS] "
+           "[--idle-timeout MS]\n"
            "                        [--chat-rate LINES_PER_S] [--chat-burst N]\n"
            "       tintbeacon-world --help | --version\n"
            "Options take their value as --option VALUE or --option=VALUE, in any order.\n"
            "defaults: --listen 127.0.0.1:6670 --world welcome --hearing-range 20000 "
            "--max-clients 4096 --max-output 4194304\n"
-           "          --max-total-output 268435456 --login-timeout 10000 --chat-rate 10 "
-           "--chat-burst 20\n"
-           "--chat-rate 0 switches the chat limit off.\n"
+           "          --max-total-output 268435456 --login-timeout 10000 --idle-timeout 30000\n"
+           "          --chat-rate 10 --chat-burst 20\n"
+           "--chat-rate 0 switches the chat limit off; --idle-timeout 0 the idle limit.\n"
            "--http serves the live map (off by default; address 127.0.0.1 when only a port is "
            "given)\n";
 }
