@@ -1,16 +1,103 @@
-// The bot never stops silently: a dead or stalled standard output and a
-// refused account are noticed, told, and outlived.
+// The bot never stops silently: a dead path to the world, a dead or stalled
+// standard output and a refused account are noticed, told, and outlived.
 
 #include <string>
 #include <vector>
 
 #include "e2e/bot_world_fixture.h"
+#include "protocol/heartbeat.h"
+#include "protocol/monotonic_clock.h"
 #include "sdk/reason_codes.h"
+#include "support/freezing_proxy.h"
 #include "support/line_ends.h"
 #include "text/cp1251.h"
 
 using wire::Message;
 using wire::MessageType;
+
+namespace {
+
+// The world's idle limit in these tests: above the clients' quiet spell
+// before a Ping, as the world requires, and shorter than its default.
+constexpr int IDLE_LIMIT_MS = 20000;
+
+bool leftTheWorld(const Message& m, int session) {
+    return m.type == MessageType::AvatarLeft && m.session == session;
+}
+
+}  // namespace
+
+TEST_F(BotWorldTest, APartitionIsNoticedAndOutlivedAndACutOffAvatarLeaves) {
+    port_ = startServer(0, {"--idle-timeout", std::to_string(IDLE_LIMIT_MS)});
+    FreezingProxy botPath(port_), avatarPath(port_);
+    ASSERT_NE(botPath.port(), 0);
+    ASSERT_NE(avatarPath.port(), 0);
+    writeBotFiles(botPath.port());
+    startBot();
+    ASSERT_TRUE(botPrinted("Успешно."));
+    TestAvatar speaker, far, cutOff;
+    join(speaker, "Speaker", 0, 0);
+    join(far, "Far", 0, 40000);
+    ASSERT_EQ(cutOff.join(avatarPath.port(), "CutOff"), SDK_OK);
+    ASSERT_EQ(cutOff.moveTo(40000, 0, 0), SDK_OK);
+    ASSERT_TRUE(botPrinted("CutOff зашел(а) в мир"));
+    const int cutOffSession = cutOff.session();
+
+    // No FIN, no RST: the paths just stop carrying anything.
+    const long long frozenAt = nowMs();
+    botPath.freeze();
+    avatarPath.freeze();
+    long long cutOffLeftAt = 0;
+    const bool noticed = eventually(
+        [&] {
+            // The avatars beside keep their own heartbeat as they read.
+            for (const Message& m : far.received()) {
+                if (cutOffLeftAt == 0 && leftTheWorld(m, cutOffSession)) {
+                    cutOffLeftAt = nowMs();
+                }
+            }
+            speaker.received();
+            return occurrences(botErrors(), "Связь с миром потеряна") == 1;
+        },
+        45000);
+    ASSERT_TRUE(noticed) << botErrors();
+    const long long noticedAt = nowMs();
+    EXPECT_NE(botErrors().find("Связь с миром потеряна (причина 6: сервер не ответил вовремя), "
+                               "переподключаюсь"),
+              std::string::npos)
+        << botErrors();
+    EXPECT_LE(noticedAt - frozenAt, wire::QUIET_BEFORE_PING_MS + wire::PING_ANSWER_MS + 2000);
+    if (cutOffLeftAt == 0) {
+        cutOffLeftAt = nowMs() + 1;
+        EXPECT_TRUE(far.waitFor([&](const Message& m) { return leftTheWorld(m, cutOffSession); })
+                        .type == MessageType::AvatarLeft);
+    }
+    // Idle from its last message before the freeze; the world looks once a second.
+    EXPECT_LE(cutOffLeftAt - frozenAt, IDLE_LIMIT_MS + 1500);
+
+    // The bot tries again through the dead path for a while, then the way clears.
+    EXPECT_TRUE(eventually([&] {
+        speaker.received();
+        far.received();
+        return nowMs() - noticedAt >= 3000;
+    }));
+    const long long clearedAt = nowMs();
+    botPath.thaw();
+    const Message back = far.waitFor([](const Message& m) {
+        return m.type == MessageType::AvatarArrived && m.name == BOT_NAME;
+    });
+    EXPECT_EQ(back.type, MessageType::AvatarArrived);
+    EXPECT_LE(nowMs() - clearedAt, 5000);
+    EXPECT_TRUE(botTold("Связь с миром восстановлена"));
+
+    // The roster came back from the world's arrivals: the avatar cut off is
+    // not among them, and what is said reaches those who are.
+    ASSERT_TRUE(botPrinted("Far зашел(а) в мир", 2));
+    speaker.say("after the partition");
+    EXPECT_EQ(waitConsole(far, "Speaker:\tafter the partition").type, MessageType::ConsoleMessage);
+    EXPECT_EQ(occurrences(botOutput(), "CutOff зашел(а) в мир"), 1);
+    EXPECT_NE(readFile(dir_ / "world.err").find("idle"), std::string::npos);
+}
 
 TEST_F(BotWorldTest, AClosedStandardOutputCostsTheLinesOnItOnly) {
     port_ = startServer();
