@@ -131,14 +131,11 @@ int NetworkBackend::logInAs(wire::LoginKind kind) {
     if (login_) {
         return SDK_RC_ALREADY_LOGGED_IN;
     }
-    if (connection_.isOpen()) {
-        // The operator may have taken long over an answer asked again after a
-        // refusal, and the world closed the connection for want of a login
-        // meanwhile: what it sent then (its refusal, the end of the stream)
-        // closes the connection here, not as a false answer to this login.
-        connection_.receive();
-    }
-    if (!connection_.isOpen()) {
+    // The operator may have taken long over an answer asked again after a
+    // refusal, and the world closed the connection for want of a login
+    // meanwhile: what it sent then (its refusal, the end of the stream) ends
+    // the connection here, not as a false answer to this login.
+    if (connection_.endedWhileIdle()) {
         // A refused attempt may have cost the connection (a timeout): retry on a new one.
         int rc = connection_.open(address_, port_, CONNECT_TIMEOUT_MS);
         if (rc != SDK_OK) {

@@ -301,6 +301,21 @@ int WorldConnection::receive() {
     return SDK_OK;
 }
 
+bool WorldConnection::endedWhileIdle() {
+    if (fd_ < 0) {
+        return true;
+    }
+    // As if a request were out, so that one answer is taken, not refused.
+    const bool awaiting = awaitingReply_;
+    awaitingReply_ = true;
+    receive();
+    awaitingReply_ = awaiting;
+    if (fd_ >= 0 && !awaiting && !replies_.empty() && replies_.front().type == MessageType::Error) {
+        close();
+    }
+    return fd_ < 0;
+}
+
 bool WorldConnection::wait(int timeoutMs) {
     if (fd_ < 0) {
         return false;

@@ -84,6 +84,12 @@ class WorldConnection {
     // SDK_RC_TIMEOUT. `nowMs` is nowMs() (protocol/monotonic_clock.h); tests
     // pass later times to skip the waits.
     int keepAlive(long long nowMs);
+    // Reads what arrived while no request was out. True, with the
+    // connection closed, when the world ended it meanwhile: the end of the
+    // stream, or a refusal of Hello or Login that answers nothing asked (a
+    // world sends one before it closes a connection that did not log in in
+    // time). A reply that comes early is kept for the next request.
+    bool endedWhileIdle();
     // Waits up to the timeout until something arrives (or, with output
     // pending, until it can be written). Returns false when the wait failed.
     bool wait(int timeoutMs);
