@@ -101,14 +101,8 @@ TEST_F(BotWorldTest, APartitionIsNoticedAndOutlivedAndACutOffAvatarLeaves) {
 
 TEST_F(BotWorldTest, AClosedStandardOutputCostsTheLinesOnItOnly) {
     port_ = startServer();
-    writeBotFiles(port_);
-    ASSERT_TRUE(bot_.startPiped(BIN_DIR + "/tintbeacon", {}, dir_.string(),
-                                (dir_ / "bot.err").string(), {"LC_ALL=C.UTF-8", "LANG=C.UTF-8"}));
     std::string shown;
-    ASSERT_TRUE(eventually([&] {
-        shown += bot_.readOutput(50);
-        return shown.find("Успешно.") != std::string::npos;
-    })) << shown;
+    ASSERT_NO_FATAL_FAILURE(startPipedBotInWorld(shown));
     bot_.closeOutput();  // as `tintbeacon | head -1` does once it has its line
     TestAvatar speaker, far;
     join(speaker, "Speaker", 0, 0);
@@ -138,14 +132,8 @@ TEST_F(BotWorldTest, AClosedStandardOutputCostsTheLinesOnItOnly) {
 
 TEST_F(BotWorldTest, AStalledStandardOutputStopsNothingAndLosesNothingOnceRead) {
     port_ = startServer();
-    writeBotFiles(port_);
-    ASSERT_TRUE(bot_.startPiped(BIN_DIR + "/tintbeacon", {}, dir_.string(),
-                                (dir_ / "bot.err").string(), {"LC_ALL=C.UTF-8", "LANG=C.UTF-8"}));
     std::string shown;
-    ASSERT_TRUE(eventually([&] {
-        shown += bot_.readOutput(50);
-        return shown.find("Успешно.") != std::string::npos;
-    })) << shown;
+    ASSERT_NO_FATAL_FAILURE(startPipedBotInWorld(shown));
     TestAvatar speaker, far;
     join(speaker, "Speaker", 0, 0);
     join(far, "Far", 0, 40000);

@@ -99,6 +99,16 @@ void BotWorldTest::startBotInWorld(int port) {
     ASSERT_TRUE(botPrinted("Успешно."));
 }
 
+void BotWorldTest::startPipedBotInWorld(std::string& shown) {
+    writeBotFiles(port_);
+    ASSERT_TRUE(bot_.startPiped(BIN_DIR + "/tintbeacon", {}, dir_.string(),
+                                (dir_ / "bot.err").string(), {"LC_ALL=C.UTF-8", "LANG=C.UTF-8"}));
+    ASSERT_TRUE(eventually([&] {
+        shown += bot_.readOutput(50);
+        return shown.find("Успешно.") != std::string::npos;
+    })) << shown;
+}
+
 void BotWorldTest::join(TestAvatar& avatar, const std::string& name, int x, int z, int citizen,
                         const std::string& password) {
     ASSERT_EQ(avatar.join(port_, name, citizen, password), SDK_OK) << name;

@@ -51,6 +51,9 @@ class BotWorldTest : public ::testing::Test {
 
     // Starts the bot with its files and waits until it stands in the world.
     void startBotInWorld(int port);
+    // The same with the bot's standard output a pipe (ChildProcess::startPiped),
+    // read into `shown` until the bot stands in the world at port_.
+    void startPipedBotInWorld(std::string& shown);
 
     // Logs an avatar in, enters "welcome" and moves it to the spot.
     void join(TestAvatar& avatar, const std::string& name, int x, int z, int citizen = 0,
