@@ -272,6 +272,7 @@ void AvatarFleet::read(std::size_t index) {
             return;
         }
         members_[index].heartbeat.heard(now_);
+        bytesReceived_ += n;
         bool protocolError = false;
         const bool ok = members_[index].input.feed(
             readBuffer_.data(), static_cast<std::size_t>(n), [&](std::string_view body) {
@@ -403,6 +404,7 @@ void AvatarFleet::flush(std::size_t index) {
         written += static_cast<std::size_t>(n);
     }
     if (written > 0) {
+        bytesSent_ += static_cast<long long>(written);
         member.heartbeat.sent(now_);
         member.output.erase(0, written);
     }

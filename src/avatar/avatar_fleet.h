@@ -89,6 +89,9 @@ class AvatarFleet {
 
     // Frames received so far, all members together.
     long long framesReceived() const { return framesReceived_; }
+    // Bytes received from and sent to the world so far, all members together.
+    long long bytesReceived() const { return bytesReceived_; }
+    long long bytesSent() const { return bytesSent_; }
 
   private:
     enum class State : std::uint8_t { Idle, Connecting, Joining, Joined, Failed, Lost };
@@ -131,6 +134,8 @@ class AvatarFleet {
     std::size_t joinsUnderWay_ = 0;
     std::vector<char> readBuffer_;  // shared by every member's reads
     long long framesReceived_ = 0;
+    long long bytesReceived_ = 0;
+    long long bytesSent_ = 0;
     long long nextExpiryCheckMs_ = 0;
     long long now_ = 0;  // the time of the turn under way
     long long nextSweepMs_ = 0;
