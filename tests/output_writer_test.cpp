@@ -32,7 +32,9 @@ class Reader {
     OutputWriter::Notices notices() {
         OutputWriter::Notices notices;
         notices.failed = [this] { tell("failed"); };
-        notices.workingAgain = [this](long long lines) { tell("working, lost " + std::to_string(lines)); };
+        notices.workingAgain = [this](long long lines) {
+            tell("working, lost " + std::to_string(lines));
+        };
         notices.skipped = [this](long long lines) { tell("skipped " + std::to_string(lines)); };
         return notices;
     }

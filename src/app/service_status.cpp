@@ -36,13 +36,21 @@ void showStatus(const char* before) {
 
 }  // namespace
 
-void resetServiceStatus() { ServiceStatus = ServiceStatusState{}; }
+void resetServiceStatus() {
+    ServiceStatus = ServiceStatusState{};
+}
 
-void noteWorldEntered(const std::string& world) { ServiceStatus.world = world; }
+void noteWorldEntered(const std::string& world) {
+    ServiceStatus.world = world;
+}
 
-void noteLineHeard() { ++ServiceStatus.linesHeard; }
+void noteLineHeard() {
+    ++ServiceStatus.linesHeard;
+}
 
-void noteLineRelayed() { ++ServiceStatus.linesRelayed; }
+void noteLineRelayed() {
+    ++ServiceStatus.linesRelayed;
+}
 
 std::string serviceStatusLine() {
     std::string line = "В мире " + cp1251ToUtf8(ServiceStatus.world);

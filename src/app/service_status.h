@@ -10,7 +10,7 @@
 #include <string>
 
 struct ServiceStatusState {
-    std::string world;       // the world entered (Windows-1251), empty before
+    std::string world;           // the world entered (Windows-1251), empty before
     long long linesHeard = 0;    // chat lines the bot heard, whispers included
     long long linesRelayed = 0;  // lines relayed to at least one avatar
     bool ready = false;          // READY was said

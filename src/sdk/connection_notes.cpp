@@ -13,6 +13,10 @@ void resetConnectionNotes() {
     installedNotice = nullptr;
 }
 
-void setAccountRefusalNotice(AccountRefusalNotice notice) { installedNotice = notice; }
+void setAccountRefusalNotice(AccountRefusalNotice notice) {
+    installedNotice = notice;
+}
 
-AccountRefusalNotice accountRefusalNotice() { return installedNotice; }
+AccountRefusalNotice accountRefusalNotice() {
+    return installedNotice;
+}

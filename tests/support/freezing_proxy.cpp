@@ -152,7 +152,8 @@ void FreezingProxy::run() {
         for (std::size_t i = 0, at = 2; i < pairs_.size(); ++i, at += 2) {
             Pair& pair = pairs_[i];
             const bool watched = static_cast<int>(at) + 1 < count;
-            if (!serve(pair, watched && entries[at].readable, watched && entries[at + 1].readable)) {
+            if (!serve(pair, watched && entries[at].readable,
+                       watched && entries[at + 1].readable)) {
                 net::close(pair.client);
                 net::close(pair.upstream);
                 pair.client = pair.upstream = -1;
