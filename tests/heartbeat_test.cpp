@@ -117,3 +117,42 @@ TEST(Heartbeat, AConnectionPingsTheWorldAndTakesSilenceAfterItForALoss) {
     EXPECT_FALSE(connection.isOpen());
     net::close(ends[0]);
 }
+
+TEST(Heartbeat, AWorldThatTakesTheBacklogIsThereThoughItsAnswersWaitUnread) {
+    int ends[2];
+    ASSERT_TRUE(net::socketPair(ends, 4096));
+    const std::string accepted = [] {
+        wire::Message reply;
+        reply.type = wire::MessageType::Reply;
+        reply.request = wire::MessageType::Hello;
+        std::string bytes;
+        wire::encodeFrame(reply, bytes);
+        return bytes;
+    }();
+    ASSERT_EQ(net::send(ends[0], accepted.data(), accepted.size()),
+              static_cast<long>(accepted.size()));
+    WorldConnection connection;
+    ASSERT_EQ(connection.adopt(ends[1], 1000), SDK_OK);
+    ASSERT_TRUE(net::setNonBlocking(ends[0]));
+    // More than the sockets hold: the bot's output waits, and so would
+    // anything the world said, unread behind it.
+    wire::Message say;
+    say.type = wire::MessageType::Say;
+    say.text = std::string(400, 'x');
+    for (int i = 0; i < 200; ++i) {
+        ASSERT_EQ(connection.post(say), SDK_OK);
+    }
+    ASSERT_EQ(connection.flush(), SDK_OK);
+    ASSERT_TRUE(connection.wantsWrite());
+    const long long pingAt = nowMs() + QUIET;
+    EXPECT_EQ(connection.keepAlive(pingAt), SDK_OK);
+    // The world reads what it was sent, and the socket has room again.
+    for (int round = 0; round < 50 && connection.wantsWrite(); ++round) {
+        drain(ends[0]);
+        connection.waitWritable(100);
+        ASSERT_EQ(connection.flush(), SDK_OK);
+    }
+    EXPECT_EQ(connection.keepAlive(pingAt + ANSWER), SDK_OK);
+    EXPECT_TRUE(connection.isOpen());
+    net::close(ends[0]);
+}

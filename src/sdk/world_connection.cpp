@@ -96,6 +96,7 @@ void WorldConnection::close() {
         fd_ = -1;
     }
     output_.clear();
+    socketFull_ = false;
     console_.targets.clear();
     reader_ = wire::FrameReader{};
     events_.clear();
@@ -207,9 +208,11 @@ int WorldConnection::flush() {
     }
     closeConsoleBatch();
     std::size_t written = 0;
+    bool full = false;
     while (written < output_.size()) {
         const long n = net::send(fd_, output_.data() + written, output_.size() - written);
         if (n == net::AGAIN) {
+            full = true;
             break;
         }
         if (n <= 0) {
@@ -218,9 +221,17 @@ int WorldConnection::flush() {
         written += static_cast<std::size_t>(n);
     }
     if (written > 0) {
-        heartbeat_.sent(nowMs());
+        const long long now = nowMs();
+        heartbeat_.sent(now);
+        // A socket that was full takes bytes again only once the world has
+        // acknowledged some: it is there, even while its answers wait unread
+        // behind the bot's own output.
+        if (socketFull_) {
+            heartbeat_.heard(now);
+        }
         output_.erase(0, written);
     }
+    socketFull_ = full;
     return SDK_OK;
 }
 

@@ -110,6 +110,7 @@ class WorldConnection {
     wire::Message console_;  // the console message being gathered, if it has targets
     wire::FrameReader reader_;
     wire::Heartbeat heartbeat_;
+    bool socketFull_ = false;  // the last flush left output the socket would not take
     std::deque<wire::Message> events_;
     std::deque<wire::Message> replies_;
     bool awaitingReply_ = false;  // a request is out and its reply not yet taken
