@@ -11,7 +11,7 @@
 
 struct ServiceStatusState {
     std::string world;           // the world entered (Windows-1251), empty before
-    long long linesHeard = 0;    // chat lines the bot heard, whispers included
+    long long linesHeard = 0;    // said and broadcast lines the bot heard
     long long linesRelayed = 0;  // lines relayed to at least one avatar
     bool ready = false;          // READY was said
     long long nextWatchdogMs = 0;
