@@ -14,7 +14,7 @@ cleanup() {
   rm -rf "$dir"
 }
 trap cleanup EXIT
-"$build/tintbeacon-world" --listen "127.0.0.1:$port" --citizen 1:idle >"$dir/world.out" 2>"$dir/world.err" &
+"$build/tintbeacon-world" --listen "127.0.0.1:$port" --citizen 1:idle:bot >"$dir/world.out" 2>"$dir/world.err" &
 world=$!
 printf '127.0.0.1\n%s\n' "$port" >"$dir/address.txt"
 printf 'welcome\n0N 0W\n' >"$dir/home.txt"

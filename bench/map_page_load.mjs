@@ -39,7 +39,7 @@ async function until(condition, ms = 15000) {
 let context;
 try {
   const world = start(path.join(bin, "tintbeacon-world"),
-    ["--listen", "127.0.0.1:0", "--http", "127.0.0.1:0", "--citizen", "1:demo"]);
+    ["--listen", "127.0.0.1:0", "--http", "127.0.0.1:0", "--citizen", "1:demo:bot", "--exempt", "127.0.0.1"]);
   await until(() => /map on (http:\S+)/.test(world.output));
   const port = /listening on 127\.0\.0\.1:(\d+)/.exec(world.output)[1];
   const url = /map on (http:\S+)/.exec(world.output)[1];

@@ -20,20 +20,20 @@ std::string readFile(const std::filesystem::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// The world's flood limit would refuse a benchmark's lines: switched off
-// with --chat-rate 0 by a world that has one (its --help names the option).
-bool worldHasFloodLimit(const std::string& program, const std::filesystem::path& dir) {
+// The world's --help, so that a benchmark can run an older world too: its
+// options tell which limits it has to switch off, and whether it marks bots.
+std::string worldHelp(const std::string& program, const std::filesystem::path& dir) {
     ChildProcess help;
     const std::string out = (dir / "world-help.txt").string();
     if (!help.start(program, {"--help"}, dir.string(), out, (dir / "world-help.err").string())) {
-        return false;
+        return "";
     }
     for (int waited = 0; waited < READY_TIMEOUT_MS && readFile(out).find("\n") == std::string::npos;
          waited += 10) {
         ::usleep(10000);
     }
     help.stop(SIGTERM);
-    return readFile(out).find("--chat-rate") != std::string::npos;
+    return readFile(out);
 }
 
 // The port from the world's ready line, once it has printed it, or 0.
@@ -57,13 +57,13 @@ int awaitReadyPort(const std::filesystem::path& out) {
 RealWorld::~RealWorld() {
     bot_.stop(SIGTERM);
     world_.stop(SIGTERM);
-    if (!dir_.empty()) {
+    if (!dir_.empty() && !keep_) {
         std::error_code ignored;
         std::filesystem::remove_all(dir_, ignored);
     }
 }
 
-bool RealWorld::start(std::size_t maxClients) {
+bool RealWorld::start(std::size_t maxClients, bool publicLimits) {
     char pattern[] = "/tmp/tintbeacon-bench-XXXXXX";
     if (::mkdtemp(pattern) == nullptr) {
         std::perror("mkdtemp");
@@ -71,13 +71,18 @@ bool RealWorld::start(std::size_t maxClients) {
     }
     dir_ = pattern;
     const std::string world = std::string(TINTBEACON_BIN_DIR) + "/tintbeacon-world";
+    const std::string help = worldHelp(world, dir_);
+    const bool marksBots = help.find(":bot") != std::string::npos;
     std::vector<std::string> args = {
         "--listen",      "127.0.0.1:0",
         "--max-clients", std::to_string(maxClients),
-        "--citizen",     "1:bench",
+        "--citizen",     marksBots ? "1:bench:bot" : "1:bench",
         "--citizen",     std::to_string(SPEAKER_CITIZEN) + ":" + SPEAKER_PASSWORD};
-    if (worldHasFloodLimit(world, dir_)) {
+    if (!publicLimits && help.find("--chat-rate") != std::string::npos) {
         args.insert(args.end(), {"--chat-rate", "0"});
+    }
+    if (!publicLimits && help.find("--exempt") != std::string::npos) {
+        args.insert(args.end(), {"--exempt", "127.0.0.1"});
     }
     if (!world_.start(world, args, dir_.string(), (dir_ / "world.out").string(),
                       (dir_ / "world.log").string())) {

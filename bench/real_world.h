@@ -26,9 +26,16 @@ class RealWorld {
     RealWorld& operator=(const RealWorld&) = delete;
 
     // Starts the world on a free port, taking maxClients connections and with
-    // its flood limit switched off, then the bot at 0N 0W. False with a
-    // message on standard error when either fails to start.
-    bool start(std::size_t maxClients);
+    // its flood limit and its limits per address switched off (every avatar
+    // of a benchmark comes from 127.0.0.1), then the bot at 0N 0W. With
+    // `publicLimits` the world keeps every limit a public world has. False
+    // with a message on standard error when either fails to start.
+    bool start(std::size_t maxClients, bool publicLimits = false);
+    // The scratch directory: the bot's files (chat.txt), the logs
+    // (world.log, bot.err).
+    const std::filesystem::path& dir() const { return dir_; }
+    // Leaves the scratch directory in place when done, for a look at it.
+    void keep() { keep_ = true; }
 
     int port() const { return port_; }
     pid_t worldPid() const { return world_.pid(); }
@@ -39,6 +46,7 @@ class RealWorld {
     ChildProcess world_;
     ChildProcess bot_;
     int port_ = 0;
+    bool keep_ = false;
 };
 
 // The number of a "name: value" line of /proc/PID/FILE ("status", "io"), or -1.

@@ -40,7 +40,7 @@ trap cleanup EXIT
 
 # The world's options. The commander says many lines a second: switch off a
 # chat flood limit where the world has one.
-world_options=(--citizen 1:robust --citizen 100:commander)
+world_options=(--citizen 1:robust:bot --citizen 100:commander --exempt 127.0.0.1)
 usage="$("$build/tintbeacon-world" --help)"
 if [[ "$usage" == *--chat-rate* ]]; then world_options+=(--chat-rate 0); fi
 for c in $(seq 200 209); do world_options+=(--citizen "$c:crowd"); done

@@ -17,7 +17,7 @@ cleanup() {
   rm -rf "$dir"
 }
 trap cleanup EXIT
-"$build/tintbeacon-world" --listen 127.0.0.1:0 --citizen 1:crowd --chat-rate 0 \
+"$build/tintbeacon-world" --listen 127.0.0.1:0 --citizen 1:crowd:bot --exempt 127.0.0.1 --chat-rate 0 \
   >"$dir/world.out" 2>"$dir/world.err" &
 world=$!
 for _ in $(seq 50); do grep -q listening "$dir/world.out" && break; sleep 0.1; done

@@ -29,6 +29,7 @@ ServerConfig fuzzConfig() {
     ServerConfig config;
     config.worlds = {"welcome", "other"};
     config.citizens = {{1, "pw"}, {2, ""}};
+    config.bots = {1, 2};
     config.maxClients = 2;
     config.maxOutputBytes = 16 * 1024;
     config.maxTotalOutputBytes = 24 * 1024;

@@ -29,6 +29,8 @@ protected:
         config.port = 0;
         config.worlds = {"welcome"};
         config.citizens = {{7, "secret"}, {100, "crowd"}};
+        config.bots = {7};
+        config.exempt = {net::LOOPBACK};  // a crowd of one address
         server_ = std::make_unique<WorldServer>(config);
         std::string error;
         ASSERT_TRUE(server_->start(error)) << error;

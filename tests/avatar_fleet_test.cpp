@@ -40,7 +40,9 @@ class AvatarFleetTest : public ::testing::Test {
         config.port = 0;
         config.worlds = {"welcome"};
         config.citizens = {{100, "crowd"}};
+        config.exempt = {net::LOOPBACK};  // a crowd of one address
         config.maxClients = maxClients;
+        config.reservedPlaces = 0;
         server_ = std::make_unique<WorldServer>(config);
         std::string error;
         ASSERT_TRUE(server_->start(error)) << error;

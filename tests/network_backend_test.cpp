@@ -41,6 +41,7 @@ class NetworkBackendTest : public ::testing::Test {
         ServerConfig config;
         config.port = 0;
         config.citizens = {{1, "pw"}};
+        config.bots = {1};
         server_ = std::make_unique<WorldServer>(config);
         std::string error;
         ASSERT_TRUE(server_->start(error)) << error;

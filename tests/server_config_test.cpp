@@ -19,6 +19,9 @@ TEST(ServerConfig, DefaultsHostWelcomeOnTheBotsPort) {
     EXPECT_EQ(config->idleTimeoutMs, 30000);
     EXPECT_EQ(config->chatRate, 10);
     EXPECT_EQ(config->chatBurst, 20);
+    EXPECT_EQ(config->reserved(), 256u);  // a sixteenth of 4096
+    EXPECT_TRUE(config->bots.empty());
+    EXPECT_TRUE(config->exempt.empty());
 }
 
 TEST(ServerConfig, OptionsAreReadOrRefused) {
@@ -46,7 +49,19 @@ TEST(ServerConfig, OptionsAreReadOrRefused) {
                                                              "--chat-rate",
                                                              "0.5",
                                                              "--chat-burst",
-                                                             "4"},
+                                                             "4",
+                                                             "--citizen",
+                                                             "1:relay:bot",
+                                                             "--citizen=2::bot",
+                                                             "--move-rate=0.5",
+                                                             "--enter-burst=9",
+                                                             "--address-share=0",
+                                                             "--address-connections=5",
+                                                             "--connect-rate=3",
+                                                             "--login-attempts=2",
+                                                             "--reserved-places=0",
+                                                             "--write-timeout=100",
+                                                             "--exempt=127.0.0.9"},
                                                             error);
     ASSERT_TRUE(config.has_value()) << error;
     EXPECT_EQ(config->address, "127.0.0.2");
@@ -61,6 +76,18 @@ TEST(ServerConfig, OptionsAreReadOrRefused) {
     EXPECT_EQ(config->idleTimeoutMs, 20000);
     EXPECT_EQ(config->chatRate, 0.5);
     EXPECT_EQ(config->chatBurst, 4);
+    EXPECT_EQ(config->citizens.at(1), "relay");
+    EXPECT_EQ(config->citizens.at(2), "");
+    EXPECT_EQ(config->bots, (std::set<int>{1, 2}));  // 7's password merely holds a colon
+    EXPECT_EQ(config->moves.rate, 0.5);
+    EXPECT_EQ(config->entries.burst, 9);
+    EXPECT_EQ(config->addressShare, 0);
+    EXPECT_EQ(config->addressConnections, 5u);
+    EXPECT_EQ(config->connects.rate, 3);
+    EXPECT_EQ(config->loginAttempts, 2);
+    EXPECT_EQ(config->reserved(), 0u);
+    EXPECT_EQ(config->writeTimeoutMs, 100);
+    EXPECT_EQ(config->exempt, (std::set<std::uint32_t>{0x7f000009}));
     std::string ignored;
     EXPECT_EQ(parseServerOptions({"--chat-rate", "0"}, ignored)->chatRate, 0);
     EXPECT_EQ(parseServerOptions({"--idle-timeout", "0"}, ignored)->idleTimeoutMs, 0);
@@ -85,6 +112,10 @@ TEST(ServerConfig, OptionsAreReadOrRefused) {
         {"--chat-rate", "nan"},
         {"--chat-rate", "2x"},
         {"--chat-burst", "0"},
+        {"--exempt", "localhost"},
+        {"--login-attempts", "0"},
+        {"--write-timeout", "99"},
+        {"--move-rate", "-1"},
         {"--unknown", "1"},
     };
     for (const auto& args : refused) {

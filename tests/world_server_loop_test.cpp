@@ -25,6 +25,7 @@ ServerConfig loopConfig() {
     ServerConfig config;
     config.worlds = {"welcome", "other"};
     config.citizens = {{7, "secret"}};
+    config.bots = {7};
     config.chatRate = 0;
     config.logToStderr = false;
     return config;
@@ -34,6 +35,13 @@ Message say(const std::string& text) {
     Message m;
     m.type = MessageType::Say;
     m.text = text;
+    return m;
+}
+
+Message enter(const std::string& world) {
+    Message m;
+    m.type = MessageType::Enter;
+    m.name = world;
     return m;
 }
 
@@ -136,21 +144,17 @@ TEST(WorldServerLoop, AnsweredStateMeansTheOthersMoveIsQueuedEvenWhenUnchanged) 
     }
 }
 
-TEST(WorldServerLoop, ANewcomerGetsCurrentPositionsInLoginOrderAndNamesMayRepeat) {
+TEST(WorldServerLoop, ANewcomerGetsCurrentPositionsInLoginOrder) {
     WorldServer server(loopConfig(), loopClock);
-    // Two avatars share a name and a citizen: both are let in.
-    PairClient first(server), second(server), twin(server), newcomer(server);
-    ASSERT_EQ(first.join("Twin", 7, "secret"), SDK_OK);
+    PairClient first(server), second(server), third(server), newcomer(server);
+    ASSERT_EQ(first.join("First", 7, "secret"), SDK_OK);
     ASSERT_EQ(second.join("Other"), SDK_OK);
-    ASSERT_EQ(twin.join("Twin", 7, "secret"), SDK_OK);
+    ASSERT_EQ(third.join("Third", 7, "secret"), SDK_OK);
     EXPECT_EQ(first.request(state(1, 2, 3)), SDK_OK);
-    EXPECT_EQ(twin.request(state(-4, 5, -6)), SDK_OK);
+    EXPECT_EQ(third.request(state(-4, 5, -6)), SDK_OK);
     int entered = -1;
     ASSERT_EQ(newcomer.join("New", 0, "", false, ""), SDK_OK);
-    Message enter;
-    enter.type = MessageType::Enter;
-    enter.name = "welcome";
-    ASSERT_EQ(newcomer.request(enter, &entered), SDK_OK);
+    ASSERT_EQ(newcomer.request(enter("welcome"), &entered), SDK_OK);
     EXPECT_EQ(entered, 0);
     struct Seen {
         int session, citizen, x, y, z;
@@ -161,16 +165,63 @@ TEST(WorldServerLoop, ANewcomerGetsCurrentPositionsInLoginOrderAndNamesMayRepeat
     for (const Message& m : newcomer.receivedOfType(MessageType::AvatarArrived)) {
         seen.push_back({m.session, m.citizen, m.x, m.y, m.z, m.name});
     }
-    EXPECT_EQ(seen, (std::vector<Seen>{{first.session(), 7, 1, 2, 3, "Twin"},
+    EXPECT_EQ(seen, (std::vector<Seen>{{first.session(), 7, 1, 2, 3, "First"},
                                        {second.session(), 0, 0, 0, 0, "Other"},
-                                       {twin.session(), 7, -4, 5, -6, "Twin"}}));
-    for (PairClient* other : {&first, &second, &twin}) {
+                                       {third.session(), 7, -4, 5, -6, "Third"}}));
+    for (PairClient* other : {&first, &second, &third}) {
         std::vector<Message> arrived = other->receivedOfType(MessageType::AvatarArrived);
         ASSERT_FALSE(arrived.empty());
         EXPECT_EQ(std::vector<int>({arrived.back().session, arrived.back().x, arrived.back().y,
                                     arrived.back().z}),
                   std::vector<int>({newcomer.session(), 0, 0, 0}));
     }
+}
+
+TEST(WorldServerLoop, NoTwoAvatarsOfAWorldShareANameButACitizenComingBackTakesItsOwn) {
+    WorldServer server(loopConfig(), loopClock);
+    PairClient ann(server), watcher(server);
+    ASSERT_EQ(ann.join("Ann"), SDK_OK);
+    ASSERT_EQ(watcher.join("Watcher"), SDK_OK);
+    struct Case {
+        std::string name;
+        int citizen;
+        const char* world;
+        int code;
+    };
+    const Case cases[] = {
+        {"ann", 0, "welcome", SDK_RC_NAME_IN_USE},  // letter case does not tell names apart
+        {"ANN", 7, "welcome", SDK_RC_NAME_IN_USE},  // nor does being a citizen
+        {"Ann", 0, "other", SDK_OK},                // a name is one world's
+        {"\xC0\xED\xED", 0, "welcome", SDK_OK},    // "Анн"
+        {"\xE0\xcd\xed", 0, "welcome", SDK_RC_NAME_IN_USE},  // the same in Cyrillic case
+    };
+    std::vector<std::unique_ptr<PairClient>> others;
+    for (const Case& c : cases) {
+        others.push_back(std::make_unique<PairClient>(server));
+        EXPECT_EQ(others.back()->join(c.name, c.citizen, c.citizen != 0 ? "secret" : "", false,
+                                      c.world),
+                  c.code)
+            << c.name << " in " << c.world;
+    }
+    // A citizen whose old session lingers (a connection lost without a word)
+    // takes its name back: the old session leaves before the new arrives.
+    PairClient twin(server), again(server);
+    ASSERT_EQ(twin.join("Twin", 7, "secret"), SDK_OK);
+    ASSERT_EQ(again.join("Twin", 7, "secret"), SDK_OK);
+    serveTurns(server);
+    EXPECT_TRUE(twin.closed());
+    std::vector<Message> seen = watcher.received();
+    std::vector<std::pair<MessageType, int>> presence;
+    for (const Message& m : seen) {
+        if ((m.type == MessageType::AvatarArrived || m.type == MessageType::AvatarLeft) &&
+            (m.session == twin.session() || m.session == again.session())) {
+            presence.emplace_back(m.type, m.session);
+        }
+    }
+    EXPECT_EQ(presence, (std::vector<std::pair<MessageType, int>>{
+                            {MessageType::AvatarArrived, twin.session()},
+                            {MessageType::AvatarLeft, twin.session()},
+                            {MessageType::AvatarArrived, again.session()}}));
 }
 
 TEST(WorldServerLoop, HearingAllIsForTheBotsOwnWorld) {

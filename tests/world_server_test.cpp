@@ -131,7 +131,9 @@ class WorldServerTest : public ::testing::Test {
         ServerConfig config;
         config.port = 0;
         config.worlds = {"welcome", "other"};
-        config.citizens = {{7, "secret"}, {8, "p w\xE9"}};
+        config.citizens = {{6, "plain"}, {7, "secret"}, {8, "p w\xE9"}};
+        config.bots = {7, 8};
+        config.exempt = {net::LOOPBACK};  // limits per address have tests of their own
         config.maxOutputBytes = 65536;
         config.chatRate = 0;  // the chat limit has tests of its own
         start(config);
@@ -170,6 +172,9 @@ TEST_F(WorldServerTest, LoginNeedsTheRightPasswordAndAPlainName) {
         {"Bot", 7, "secret", true, SDK_OK},
         {"Bot", 0, "", true, SDK_RC_BAD_CREDENTIALS},
         {"Bot", 9, "secret", true, SDK_RC_BAD_CREDENTIALS},
+        // Only the citizens the operator named may log in as bots.
+        {"Bot", 6, "plain", true, SDK_RC_NOT_ALLOWED},
+        {"Cit", 6, "plain", false, SDK_OK},
         {"Tab\tName", 0, "", false, SDK_RC_INVALID_TEXT},
         {"Line\nName", 7, "secret", true, SDK_RC_INVALID_TEXT},
         {"Del\x7FName", 0, "", false, SDK_RC_INVALID_TEXT},
@@ -413,6 +418,8 @@ TEST(WorldConnection, UnreachableOrBadAddressesAreReasonCodes) {
 TEST(WorldServerLimits, ConnectionsBeyondTheLimitAreRefused) {
     ServerConfig config;
     config.maxClients = 2;
+    config.reservedPlaces = 0;
+    config.exempt = {net::LOOPBACK};
     ServedWorld server(config);
     TestAvatar first, second, third;
     EXPECT_EQ(first.join(server.port(), "First"), SDK_OK);
@@ -428,6 +435,7 @@ TEST(WorldServerLimits, ConnectionsBeyondTheLimitAreRefused) {
 TEST(WorldServerLimits, ConnectionsThatDoNotLogInInTimeAreClosed) {
     ServerConfig config;
     config.loginTimeoutMs = 200;
+    config.exempt = {net::LOOPBACK};
     ServedWorld server(config);
     TestAvatar early;
     ASSERT_EQ(early.join(server.port(), "Early"), SDK_OK);
@@ -449,6 +457,8 @@ TEST(WorldServerLimits, ConnectionsThatDoNotLogInInTimeAreClosed) {
 TEST(WorldServerLimits, AFullServerMakesRoomByClosingConnectionsNotLoggedIn) {
     ServerConfig config;
     config.maxClients = 2;
+    config.reservedPlaces = 0;
+    config.exempt = {net::LOOPBACK};
     ServedWorld server(config);
     int silent[] = {connectRaw(server.port()), connectRaw(server.port())};
     // Each newcomer takes the place of one silent connection, which is told
@@ -470,6 +480,7 @@ TEST(WorldServerTurns, ChatLinesPastTheBurstAreRefusedUntilTheAllowanceRefills) 
     fakeNow = 1000;
     ServerConfig config;
     config.citizens = {{7, "secret"}};
+    config.bots = {7};
     config.chatRate = 2;
     config.chatBurst = 3;
     config.logToStderr = false;
@@ -527,45 +538,64 @@ TEST(WorldServerTurns, AChatRateOfZeroSwitchesTheLimitOff) {
     EXPECT_EQ(listener.receivedOfType(MessageType::Chat).size(), 100u);
 }
 
-TEST(WorldServerTurns, AFullWorldDropsTheClientHoldingTheMostOutput) {
+TEST(WorldServerTurns, AFullWorldHoldsBackTalkersAndDropsOnlyThoseWhoTakeNothing) {
+    fakeNow = 1000;
     ServerConfig config;
+    config.citizens = {{7, "secret"}};
+    config.bots = {7};
     config.maxOutputBytes = 1 << 20;
     config.maxTotalOutputBytes = 64 * 1024;
     config.chatRate = 0;
     config.logToStderr = false;
     WorldServer server(config, fakeClock);
-    PairClient speaker(server), reader(server, 4096), big(server, 4096);
+    PairClient speaker(server), reader(server, 4096), bot(server, 4096), big(server, 4096);
     auto small = std::make_unique<PairClient>(server, 4096);
+    ASSERT_EQ(bot.join("Relay", 7, "secret", true), SDK_OK);
     for (auto [client, name] : {std::pair{&speaker, "Speaker"}, std::pair{&reader, "Reader"},
                                 std::pair{&big, "Big"}, std::pair{small.get(), "Small"}}) {
         ASSERT_EQ(client->join(name), SDK_OK) << name;
     }
     const std::string line(400, 'x');
     std::vector<std::string> said;
+    std::size_t most = 0;
     auto turn = [&] {
+        fakeNow += 10;
+        speaker.flush();  // a talker held back waits with what it has to say
         server.serveOnce(0);
         reader.receive();
-        EXPECT_LE(server.heldOutputBytes(), config.maxTotalOutputBytes);
+        bot.receive();
+        most = std::max(most, server.heldOutputBytes());
     };
-    // Neither Big nor Small reads, but Big fell behind first.
+    // Neither Big nor Small reads, and Big stopped first. The speaker says
+    // more than the world's output may hold, as fast as it can.
     for (int i = 0; i < 60; ++i) {
         speaker.send(chatMessage(MessageType::Whisper, line, big.session()));
         turn();
     }
-    for (int i = 0; i < 80; ++i) {
+    for (int i = 0; i < 200; ++i) {
         said.push_back(line + std::to_string(i));
         speaker.send(chatMessage(MessageType::Say, said.back()));
         turn();
     }
+    for (int i = 0; i < 1000 && reader.receivedOfType(MessageType::Chat).size() < said.size();
+         ++i) {
+        turn();
+    }
+    EXPECT_LE(most, config.maxTotalOutputBytes);
+    // The speaker was slowed, not refused: every line reached those who read.
+    EXPECT_TRUE(errorsOf(speaker.received()).empty());
+    EXPECT_EQ(textsOf(reader.receivedOfType(MessageType::Chat)), said);
+    EXPECT_EQ(textsOf(bot.receivedOfType(MessageType::Chat)), said);
+    // Those that took nothing went, the one stalled longest first.
     std::vector<int> left;
     for (const Message& m : reader.receivedOfType(MessageType::AvatarLeft)) {
         left.push_back(m.session);
     }
-    EXPECT_EQ(left, std::vector<int>{big.session()});
-    EXPECT_EQ(textsOf(reader.receivedOfType(MessageType::Chat)), said);
+    EXPECT_EQ(left, (std::vector<int>{big.session(), small->session()}));
     EXPECT_TRUE(big.closed());
-    EXPECT_FALSE(small->closed());
-    EXPECT_GT(server.heldOutputBytes(), 0u);
+    EXPECT_TRUE(small->closed());
+    EXPECT_FALSE(reader.closed());
+    EXPECT_FALSE(bot.closed());
     // What a client held is given back when it goes.
     small.reset();
     for (int i = 0; i < 4; ++i) {

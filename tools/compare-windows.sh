@@ -24,7 +24,7 @@ run() {
   mkdir -p "$dir/bot"
   printf '127.0.0.1\n%s\n' "$port" >"$dir/bot/address.txt"
   "${launch[@]}" "$bin/tintbeacon-world$ext" --listen "127.0.0.1:$port" \
-    --citizen 1:owner --citizen 2:speaker >"$dir/world.out" 2>"$dir/world.log" &
+    --citizen 1:owner:bot --citizen 2:speaker >"$dir/world.out" 2>"$dir/world.log" &
   local world=$!
   for _ in $(seq 100); do grep -q . "$dir/world.out" 2>/dev/null && break; sleep 0.1; done
   # The operator's answers: world, coordinates, citizen, password, colors, brightness.

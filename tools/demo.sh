@@ -59,13 +59,13 @@ trap 'exit 130' INT TERM
 
 # Each program runs in a session of its own, so that Ctrl-C reaches only this
 # script, which stops them in order.
-citizens=(--citizen 1:demo --citizen "$guest_citizen:$guest_password")
+citizens=(--citizen 1:demo:bot --citizen "$guest_citizen:$guest_password")
 for c in $(seq 100 104); do citizens+=(--citizen "$c:crowd"); done
 # Fresh files for the ready line and the report: nothing of an earlier run
 # can be read as this one's.
 rm -f world.ready crowd-report.txt
 setsid "$build/tintbeacon-world" --listen "127.0.0.1:$port" --http "127.0.0.1:$map_port" \
-  "${citizens[@]}" >world.ready 2>world.log &
+  "${citizens[@]}" --exempt 127.0.0.1 >world.ready 2>world.log &
 world_pid=$!
 ready=""
 for _ in $(seq 100); do

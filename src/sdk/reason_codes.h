@@ -25,5 +25,6 @@ enum SdkReason : int {
     SDK_RC_NOT_ALLOWED = 18,          // the session lacks the right (a tourist broadcasting, say)
     SDK_RC_SERVER_FULL = 19,          // the server refuses more connections
     SDK_RC_OUTPUT_FULL = 20,          // the client's unsent output has reached its bound
-    SDK_RC_RATE_LIMITED = 21,         // the session said more lines than the world's limit allows
+    SDK_RC_RATE_LIMITED = 21,         // the session or its address used up the world's allowance
+    SDK_RC_NAME_IN_USE = 22,          // another avatar in that world has the name
 };

@@ -59,8 +59,12 @@ constexpr ReasonText REASONS[] = {
      "сервер переполнен: он не принимает новых соединений"},
     {SDK_RC_OUTPUT_FULL, "output full: too much unsent output is waiting",
      "переполнена очередь исходящих сообщений"},
-    {SDK_RC_RATE_LIMITED, "too many lines: the world's flood limit",
-     "слишком много строк: сработало ограничение мира на частоту сообщений"},
+    {SDK_RC_RATE_LIMITED,
+     "over the allowance: too many lines, moves, entries, logins or connections for the "
+     "world's limits",
+     "сработало ограничение мира: слишком много строк, перемещений, входов или соединений"},
+    {SDK_RC_NAME_IN_USE, "name in use: another avatar in that world has this name",
+     "имя занято: в этом мире уже есть аватар с таким именем"},
 };
 
 constexpr ReasonText UNKNOWN = {-1, "unknown reason", "неизвестная причина"};

@@ -19,24 +19,38 @@ constexpr long long LINGER_MS = 2000;
 // system, on a turn with nothing to do and at most this often.
 constexpr std::size_t TRIM_AFTER_BYTES = 32 * 1024 * 1024;
 constexpr long long TRIM_EVERY_MS = 10000;
+// How often addresses with nothing left to remember are forgotten.
+constexpr long long SWEEP_EVERY_MS = 60000;
 
 std::string named(const Connection& connection) {
     return "connection " + std::to_string(connection.fd);
 }
 
+std::string refusalFrame(MessageType request, int code) {
+    Message refusal;
+    refusal.type = MessageType::Error;
+    refusal.request = request;
+    refusal.code = code;
+    std::string frame;
+    wire::encodeFrame(refusal, frame);
+    return frame;
+}
+
 }  // namespace
 
 Connections::Connections(const ServerConfig& config, ServerClock clock, ConnectionEvents& events,
-                         Poller& poller)
+                         Poller& poller, AddressAllowances& addresses)
     : config_(config),
       clock_(clock),
       events_(events),
       poller_(poller),
+      addresses_(addresses),
       throttle_([this](const std::string& line) {
           if (config_.logToStderr) {
               logLine(line);
           }
       }),
+      now_(clock()),
       pieces_(net::MAX_PIECES),
       readBuffer_(READ_CHUNK) {}
 
@@ -53,10 +67,16 @@ void Connections::log(const std::string& kind, const std::string& line) {
 }
 
 void Connections::endTurn(bool idle) {
+    now_ = clock_();
     expireDeadlines();
-    throttle_.flush(clock_());
+    weighPressure();
+    throttle_.flush(now_);
     settle();
     releaseFreedMemory(idle);
+    if (now_ - lastSweepMs_ >= SWEEP_EVERY_MS) {
+        addresses_.sweep(now_);
+        lastSweepMs_ = now_;
+    }
 }
 
 Connection* Connections::find(int fd) {
@@ -76,12 +96,20 @@ void Connections::serveEvent(const Poller::Event& event) {
     }
     if (connection->lingerUntilMs != 0) {
         discardInput(*connection);
-    } else if (!connection->closing) {
+    } else if (wantsInput(*connection)) {
         readFrom(*connection);
     }
 }
 
-void Connections::add(int fd, std::uint32_t address) {
+void Connections::add(int fd, std::uint32_t address, const std::string& from) {
+    now_ = clock_();
+    if (!addresses_.admit(address, now_)) {
+        log("refusal", "connection " + std::to_string(fd) + " " + from +
+                           " refused: its address has no connection left in its allowance");
+        refuseAtOnce(fd, SDK_RC_RATE_LIMITED);
+        return;
+    }
+    log("connection", "connection " + std::to_string(fd) + " " + from);
     if (static_cast<std::size_t>(fd) >= byFd_.size()) {
         byFd_.resize(static_cast<std::size_t>(fd) + 1);
     }
@@ -91,16 +119,17 @@ void Connections::add(int fd, std::uint32_t address) {
     connection.fd = fd;
     connection.address = address;
     connection.serial = nextSerial_++;
-    connection.loginDeadlineMs = clock_() + config_.loginTimeoutMs;
-    connection.lastInputMs = clock_();
+    connection.loginDeadlineMs = now_ + config_.loginTimeoutMs;
+    connection.lastInputMs = now_;
     notLoggedIn_.emplace(connection.serial, fd);
-    arm(connection, connection.loginDeadlineMs);
+    arm(connection, connection.loginDeadlineMs, DueKind::Login);
     if (!poller_.add(fd, Poller::READ)) {
         log("error", named(connection) + ": " + poller_.error() + ", closed");
         drop(connection);
         return;
     }
     connection.interest = Poller::READ;
+    updateInterest(connection);  // while input is held back, not even for reading
     if (count_ - leavingCount_ <= config_.maxClients) {
         return;
     }
@@ -115,7 +144,17 @@ void Connections::add(int fd, std::uint32_t address) {
     }
     log("refusal", named(connection) + " refused: server full");
     refuseAndClose(connection, MessageType::Hello, SDK_RC_SERVER_FULL);
-    return;
+}
+
+void Connections::refuseAtOnce(int fd, int code) {
+    // The refusal fits any socket's buffer; what the client sent meanwhile is
+    // read first, so that closing does not reset the connection and lose it.
+    const std::string frame = refusalFrame(MessageType::Hello, code);
+    net::send(fd, frame.data(), frame.size());
+    net::shutdownSending(fd);
+    while (net::receive(fd, readBuffer_.data(), readBuffer_.size()) > 0) {
+    }
+    net::close(fd);
 }
 
 Connection* Connections::oldestNotLoggedIn(const Connection& newcomer) {
@@ -127,10 +166,15 @@ Connection* Connections::oldestNotLoggedIn(const Connection& newcomer) {
     return nullptr;
 }
 
-void Connections::loggedIn(Connection& connection, int session) {
+void Connections::loggedIn(Connection& connection, int session, bool trusted) {
     connection.loggedIn = true;
     connection.session = session;
+    connection.trusted = trusted;
     notLoggedIn_.erase({connection.serial, connection.fd});
+    if (trusted) {
+        trusted_.push_back(connection.fd);
+        updateInterest(connection);
+    }
 }
 
 void Connections::keepsHeartbeat(Connection& connection) {
@@ -138,14 +182,14 @@ void Connections::keepsHeartbeat(Connection& connection) {
         return;
     }
     connection.heartbeat = true;
-    connection.lastInputMs = clock_();
+    connection.lastInputMs = now_;
     armIdle(connection);
 }
 
 void Connections::armIdle(const Connection& connection) {
     constexpr long long SECOND = 1000;
     const long long due = connection.lastInputMs + config_.idleTimeoutMs;
-    arm(connection, (due + SECOND - 1) / SECOND * SECOND, true);
+    arm(connection, (due + SECOND - 1) / SECOND * SECOND, DueKind::Idle);
 }
 
 void Connections::expireIdle(Connection& connection, long long now) {
@@ -163,13 +207,7 @@ void Connections::expireIdle(Connection& connection, long long now) {
 
 void Connections::refuseAndClose(Connection& connection, MessageType request, int code) {
     log("refusal", named(connection) + ": closing after error " + reasonWithWords(code));
-    Message refusal;
-    refusal.type = MessageType::Error;
-    refusal.request = request;
-    refusal.code = code;
-    std::string frame;
-    wire::encodeFrame(refusal, frame);
-    send(connection, frame);
+    send(connection, refusalFrame(request, code));
     close(connection);
 }
 
@@ -177,8 +215,7 @@ void Connections::readFrom(Connection& connection) {
     // Enough by default for hundreds of a bot's console frames a turn, while
     // a flood from one connection still cannot keep the rest waiting long.
     std::size_t budget = std::max<std::size_t>(config_.readBudgetBytes, 1);
-    std::string body;
-    while (budget > 0 && connection.active()) {
+    while (budget > 0 && handleFrames(connection)) {
         const long n =
             net::receive(connection.fd, readBuffer_.data(), std::min(readBuffer_.size(), budget));
         if (n == net::AGAIN) {
@@ -190,31 +227,43 @@ void Connections::readFrom(Connection& connection) {
         }
         budget -= static_cast<std::size_t>(n);
         if (connection.heartbeat) {
-            connection.lastInputMs = clock_();
+            connection.lastInputMs = now_;
         }
         // Each chunk is handled before the next is read, so that no more than
-        // one partial frame waits in the reader.
+        // one partial frame waits in the reader (but when input is held back
+        // in the middle of a chunk: then its rest waits for the hold to end).
         connection.reader.append(readBuffer_.data(), static_cast<std::size_t>(n));
-        while (connection.active()) {
-            const wire::FrameReader::Status status = connection.reader.next(body);
-            if (status == wire::FrameReader::Status::NeedMore) {
-                break;
-            }
-            std::optional<Message> message;
-            if (status == wire::FrameReader::Status::Frame) {
-                message = wire::decodeBody(body);
-            }
-            if (!message) {
-                log("refusal", named(connection) + ": malformed message, closing");
-                refuseAndClose(connection, MessageType::Hello, SDK_RC_PROTOCOL_ERROR);
-                return;
-            }
-            events_.received(connection, *message);
-        }
-        if (static_cast<std::size_t>(n) < readBuffer_.size()) {
+        if (!handleFrames(connection) || static_cast<std::size_t>(n) < readBuffer_.size()) {
             return;  // the socket had no more; a further recv would only say so
         }
     }
+}
+
+bool Connections::handleFrames(Connection& connection) {
+    std::string& body = body_;
+    while (connection.active()) {
+        if (!wantsInput(connection)) {
+            if (connection.reader.buffered() != 0) {
+                heldInput_.push_back(connection.fd);
+            }
+            return false;
+        }
+        const wire::FrameReader::Status status = connection.reader.next(body);
+        if (status == wire::FrameReader::Status::NeedMore) {
+            return true;
+        }
+        std::optional<Message> message;
+        if (status == wire::FrameReader::Status::Frame) {
+            message = wire::decodeBody(body);
+        }
+        if (!message) {
+            log("refusal", named(connection) + ": malformed message, closing");
+            refuseAndClose(connection, MessageType::Hello, SDK_RC_PROTOCOL_ERROR);
+            return false;
+        }
+        events_.received(connection, *message);
+    }
+    return false;
 }
 
 void Connections::discardInput(Connection& connection) {
@@ -222,143 +271,6 @@ void Connections::discardInput(Connection& connection) {
     if (n == 0 || n == net::FAILED) {
         drop(connection);
     }
-}
-
-void Connections::writeTo(Connection& connection) {
-    while (!connection.output.empty()) {
-        const int count =
-            connection.output.gather(pieces_.data(), static_cast<int>(pieces_.size()));
-        std::size_t offered = 0;
-        for (int i = 0; i < count; ++i) {
-            offered += pieces_[i].size;
-        }
-        const long n = net::sendPieces(connection.fd, pieces_.data(), count);
-        if (n == net::AGAIN) {
-            // A connection being closed gets one try: it must not hold its
-            // socket by never reading its last message.
-            if (connection.closing) {
-                drop(connection);
-            }
-            return;
-        }
-        if (n <= 0) {
-            drop(connection);
-            return;
-        }
-        const std::size_t before = connection.output.heldBytes();
-        connection.output.consume(static_cast<std::size_t>(n));
-        heldOutput_ -= before - connection.output.heldBytes();
-        if (static_cast<std::size_t>(n) < offered) {
-            // The socket is full; the poller says when it has room again. A
-            // connection being closed has had its try.
-            if (connection.closing) {
-                drop(connection);
-            }
-            return;
-        }
-    }
-}
-
-void Connections::queueWrite(Connection& connection) {
-    if (!connection.writeQueued) {
-        connection.writeQueued = true;
-        writeDue_.push_back(connection.fd);
-    }
-}
-
-void Connections::writeDue() {
-    // Writing drops no one but the connection written, and closes no socket,
-    // so every listed socket still names its connection.
-    for (int fd : writeDue_) {
-        Connection* connection = find(fd);
-        if (connection == nullptr) {
-            continue;
-        }
-        connection->writeQueued = false;
-        if (!connection->output.empty() && !connection->dropped) {
-            writeTo(*connection);
-        }
-        if (connection->closing && connection->lingerUntilMs == 0 && connection->output.empty()) {
-            ending_.push_back(fd);  // its last output has gone: settle() lets it linger
-        }
-        updateInterest(*connection);
-    }
-    writeDue_.clear();
-}
-
-std::size_t Connections::waitingToWrite() const {
-    std::size_t waiting = 0;
-    for (const auto& connection : byFd_) {
-        waiting += connection != nullptr && (connection->interest & Poller::WRITE) != 0 ? 1 : 0;
-    }
-    return waiting;
-}
-
-void Connections::updateInterest(Connection& connection) {
-    if (connection.dropped) {
-        return;  // removed from the poller when closed, this turn
-    }
-    unsigned wanted = !connection.closing || connection.lingerUntilMs != 0 ? Poller::READ : 0;
-    if (!connection.output.empty()) {
-        wanted |= Poller::WRITE;
-    }
-    if (wanted == connection.interest) {
-        return;
-    }
-    if (!poller_.modify(connection.fd, wanted)) {
-        // Unwatched, its output could wait for ever.
-        log("error", named(connection) + ": " + poller_.error() + ", dropped");
-        drop(connection);
-        return;
-    }
-    connection.interest = wanted;
-}
-
-void Connections::send(Connection& connection, const std::string& frame) {
-    if (connection.dropped || connection.lingerUntilMs != 0) {
-        return;  // a connection that lingers has shut its sending side
-    }
-    const std::size_t cost = connection.output.costOf(frame.size());
-    if (connection.output.heldBytes() + cost > config_.maxOutputBytes) {
-        log("drop", named(connection) + " does not read its messages: dropped");
-        drop(connection);
-        return;
-    }
-    while (heldOutput_ + cost > config_.maxTotalOutputBytes) {
-        Connection* biggest = biggestHolder();
-        if (biggest == nullptr) {
-            break;  // nothing to release: a budget smaller than one frame
-        }
-        log("drop", named(*biggest) + " holds the most output (" +
-                        std::to_string(biggest->output.heldBytes()) +
-                        " bytes) of a full world: dropped");
-        drop(*biggest);
-        if (biggest == &connection) {
-            return;
-        }
-    }
-    heldOutput_ += connection.output.push(frame);
-    // A connection whose socket was full is written when the poller says it
-    // has room, not tried again for every frame; one being closed gets its
-    // try.
-    if ((connection.interest & Poller::WRITE) == 0 || connection.closing) {
-        queueWrite(connection);
-    }
-    peakHeldOutput_ = std::max(peakHeldOutput_, heldOutput_);
-}
-
-// Dropping the connection furthest behind frees the most memory for one
-// client lost, and it is the likeliest to be stuck: one that reads keeps
-// little.
-Connection* Connections::biggestHolder() {
-    Connection* biggest = nullptr;
-    for (const auto& connection : byFd_) {
-        if (connection != nullptr && !connection->dropped && !connection->output.empty() &&
-            (biggest == nullptr || connection->output.heldBytes() > biggest->output.heldBytes())) {
-            biggest = connection.get();
-        }
-    }
-    return biggest;
 }
 
 void Connections::close(Connection& connection) {
@@ -386,43 +298,51 @@ void Connections::drop(Connection& connection) {
     connection.output.clear();
 }
 
-void Connections::arm(const Connection& connection, long long ms, bool idle) {
-    deadlines_.push({ms, connection.fd, connection.serial, idle});
+void Connections::arm(const Connection& connection, long long ms, DueKind kind) {
+    deadlines_.push({ms, connection.fd, connection.serial, kind});
 }
 
 long long Connections::nextDeadline() {
+    const long long summary = throttle_.nextDueMs();
     // Entries of connections that have gone are passed over here, so that
     // they wake no one.
     while (!deadlines_.empty()) {
         const Due& due = deadlines_.top();
         const Connection* connection = find(due.fd);
         if (connection != nullptr && connection->serial == due.serial) {
-            const long long summary = throttle_.nextDueMs();
             return summary != 0 && summary < due.ms ? summary : due.ms;
         }
         deadlines_.pop();
     }
-    return throttle_.nextDueMs();
+    return summary;
 }
 
 void Connections::expireDeadlines() {
-    const long long now = clock_();
-    while (!deadlines_.empty() && deadlines_.top().ms <= now) {
+    while (!deadlines_.empty() && deadlines_.top().ms <= now_) {
         const Due due = deadlines_.top();
         deadlines_.pop();
         Connection* connection = find(due.fd);
-        if (connection == nullptr || connection->serial != due.serial) {
+        if (connection == nullptr || connection->serial != due.serial || connection->dropped) {
             continue;
         }
-        if (due.idle) {
-            expireIdle(*connection, now);
-        } else if (!connection->loggedIn && connection->active() && now >= connection->loginDeadlineMs) {
-            log("refusal", named(*connection) + " did not log in in time: closing");
-            refuseAndClose(*connection,
-                           connection->greeted ? MessageType::Login : MessageType::Hello,
-                           SDK_RC_TIMEOUT);
-        } else if (connection->lingerUntilMs != 0 && now >= connection->lingerUntilMs) {
-            drop(*connection);
+        switch (due.kind) {
+            case DueKind::Login:
+                if (!connection->loggedIn && connection->active()) {
+                    log("refusal", named(*connection) + " did not log in in time: closing");
+                    refuseAndClose(*connection,
+                                   connection->greeted ? MessageType::Login : MessageType::Hello,
+                                   SDK_RC_TIMEOUT);
+                }
+                break;
+            case DueKind::Linger:
+                drop(*connection);
+                break;
+            case DueKind::Write:
+                checkWriteDeadline(*connection);
+                break;
+            case DueKind::Idle:
+                expireIdle(*connection, now_);
+                break;
         }
     }
 }
@@ -435,7 +355,6 @@ void Connections::settle() {
         writeDue();
         ending.clear();
         ending.swap(ending_);
-        const long long now = clock_();
         for (int fd : ending) {
             Connection* connection = find(fd);
             if (connection == nullptr) {
@@ -448,8 +367,8 @@ void Connections::settle() {
                 events_.leaving(*connection);
                 net::shutdownSending(fd);
                 // A clock that stands still at 0 must still mark the linger.
-                connection->lingerUntilMs = std::max(1LL, now + LINGER_MS);
-                arm(*connection, connection->lingerUntilMs);
+                connection->lingerUntilMs = std::max(1LL, now_ + LINGER_MS);
+                arm(*connection, connection->lingerUntilMs, DueKind::Linger);
                 updateInterest(*connection);
             }
         }
@@ -466,6 +385,10 @@ void Connections::closeNow(Connection& connection) {
     events_.closed(connection);
     heldOutput_ -= connection.output.heldBytes();
     notLoggedIn_.erase({connection.serial, fd});
+    if (connection.trusted) {
+        trusted_.erase(std::find(trusted_.begin(), trusted_.end(), fd));
+    }
+    addresses_.release(connection.address);
     poller_.remove(fd);
     net::close(fd);
     --leavingCount_;
@@ -478,11 +401,10 @@ void Connections::releaseFreedMemory(bool idle) {
     // small blocks; once most of it is gone and the loop has a moment, let
     // the system have it back. Not on a busy turn: giving memory back and
     // taking it again costs more than it saves.
-    const long long now = clock_();
     if (idle && peakHeldOutput_ >= TRIM_AFTER_BYTES && heldOutput_ <= peakHeldOutput_ / 8 &&
-        now - lastReleaseMs_ >= TRIM_EVERY_MS) {
+        now_ - lastReleaseMs_ >= TRIM_EVERY_MS) {
         returnFreedMemory();
         peakHeldOutput_ = heldOutput_;
-        lastReleaseMs_ = now;
+        lastReleaseMs_ = now_;
     }
 }

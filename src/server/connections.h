@@ -17,6 +17,7 @@
 #include "platform/net.h"
 #include "platform/poller.h"
 #include "protocol/wire_message.h"
+#include "server/address_allowances.h"
 #include "server/log_throttle.h"
 #include "server/output_queue.h"
 #include "server/server_config.h"
@@ -36,7 +37,11 @@ struct Connection {
     bool greeted = false;   // its Hello was answered
     bool loggedIn = false;  // it has a session
     int session = 0;        // its session once logged in, for the log
-    bool closing = false;   // send what is queued, read nothing more, then close
+    // A bot's: read even while the world holds back the others' input, since
+    // a relay that cannot send cannot catch up.
+    bool trusted = false;
+    int loginRefusals = 0;
+    bool closing = false;  // send what is queued, read nothing more, then close
     // Once a closing connection's output is sent: its sending side is shut
     // and its input discarded until it closes or this time (ms) passes, so
     // that the last message is not lost to a reset.
@@ -49,6 +54,9 @@ struct Connection {
     // limit: closed once nothing has come from it for that long.
     bool heartbeat = false;
     long long lastInputMs = 0;  // when bytes last came from it
+    // Since when output has waited without the socket taking a byte of it.
+    long long waitingSinceMs = 0;
+    bool writeDeadlineArmed = false;
 
     // Neither closing nor dropped.
     bool active() const { return !closing && !dropped; }
@@ -71,14 +79,18 @@ class Connections {
   public:
     // Sockets are watched by `poller`, which must outlive the connections.
     Connections(const ServerConfig& config, ServerClock clock, ConnectionEvents& events,
-                Poller& poller);
+                Poller& poller, AddressAllowances& addresses);
     ~Connections();
     Connections(const Connections&) = delete;
     Connections& operator=(const Connections&) = delete;
 
     // Serves a connected, non-blocking stream socket from `address` (IPv4,
-    // host order; 0: none known) from now on; closes it in the end.
-    void add(int fd, std::uint32_t address);
+    // host order; 0: none known) from now on, and closes it in the end; or,
+    // when the address has no connection left in its allowance, refuses it
+    // with 21 and closes it at once. `from` names it in the log.
+    void add(int fd, std::uint32_t address, const std::string& from);
+    // Begins a turn at the clock's present time.
+    void beginTurn() { now_ = clock_(); }
     // Input, room to write or an error on a connection's socket.
     void serveEvent(const Poller::Event& event);
     // When the next deadline falls (0 when none): the loop must have ended
@@ -90,14 +102,16 @@ class Connections {
 
     // Queues an encoded frame for the connection. Drops it when its output
     // would pass its bound; when all output would pass the global bound,
-    // drops the connections holding the most until it fits.
+    // drops the connections whose sockets have taken nothing for the
+    // longest until it fits.
     void send(Connection& connection, const std::string& frame);
     // Marks the connection to be closed once its output is sent.
     void close(Connection& connection);
     // Sends Error(request, code) and closes the connection after it.
     void refuseAndClose(Connection& connection, wire::MessageType request, int code);
-    // The connection has a session now: it has no login deadline.
-    void loggedIn(Connection& connection, int session);
+    // The connection has a session now: it has no login deadline. A trusted
+    // one (a bot) is read even while the others' input is held back.
+    void loggedIn(Connection& connection, int session, bool trusted);
     // The connection keeps the heartbeat: from now on it is closed, with
     // Error(Ping, 6), once it has sent nothing for the configured idle limit
     // (looked at once a second). Others are exempt; TCP keepalive finds
@@ -109,18 +123,26 @@ class Connections {
     // Connections held, those on their way out included.
     std::size_t count() const { return count_; }
     std::size_t heldOutputBytes() const { return heldOutput_; }
+    // True while the world holds back the input of untrusted connections
+    // for the output waiting.
+    bool holdingBack() const { return holdingBack_; }
+    // How long input was held back lately, while what was sent meanwhile is
+    // still being read: the allowances do not count that time against it.
+    long long holdCreditMs() const { return now_ < holdCreditUntilMs_ ? holdCreditMs_ : 0; }
     // Connections watched for room to write.
     std::size_t waitingToWrite() const;
     // Logs a line, at most a burst of each kind per period.
     void log(const std::string& kind, const std::string& line);
-    long long now() const { return clock_(); }
+    // The time of this turn.
+    long long now() const { return now_; }
 
   private:
+    enum class DueKind { Login, Linger, Write, Idle };
     struct Due {
         long long ms;
         int fd;
         std::uint64_t serial;
-        bool idle;  // the idle limit's, not the login's or the linger's
+        DueKind kind;
         bool operator>(const Due& other) const { return ms > other.ms; }
     };
 
@@ -130,6 +152,9 @@ class Connections {
     // Reads up to the configured budget and hands over every whole frame, so
     // that at most one partial frame stays buffered.
     void readFrom(Connection& connection);
+    // Hands over the whole frames the reader holds; false when the
+    // connection may not be read on (closing, or its input held back).
+    bool handleFrames(Connection& connection);
     void discardInput(Connection& connection);
     void writeTo(Connection& connection);
     void writeDue();
@@ -140,8 +165,22 @@ class Connections {
     void updateInterest(Connection& connection);
     // Marks the connection to be closed at once and gives its output back.
     void drop(Connection& connection);
-    Connection* biggestHolder();
-    void arm(const Connection& connection, long long ms, bool idle = false);
+    // The connection whose socket has taken nothing of its output for the
+    // longest (the most held among equals), waiting since at least
+    // `stalledSinceMs`; nullptr when none.
+    Connection* mostStalled(long long stalledSinceMs);
+    // Holds back or resumes the untrusted connections' input as the output
+    // waiting for all and the trusted ones' backlogs call for it.
+    void weighPressure();
+    // Holds back input at once when the output waiting reaches a mark, so
+    // that one turn's reading cannot run far past it.
+    void raisePressure();
+    void dropStalledUntilDrained();
+    bool wantsInput(const Connection& connection) const;
+    void arm(const Connection& connection, long long ms, DueKind kind);
+    // Drops the connection when its socket has taken nothing for the write
+    // timeout, else looks again when that could be so.
+    void checkWriteDeadline(Connection& connection);
     // The next look at an idle connection: its limit from its last input,
     // rounded up to a whole second so that many such looks share a turn.
     void armIdle(const Connection& connection);
@@ -152,13 +191,17 @@ class Connections {
     // more.
     void settle();
     void closeNow(Connection& connection);
+    // Sends a refusal at once (best effort), closes, and forgets the socket.
+    void refuseAtOnce(int fd, int code);
     void releaseFreedMemory(bool idle);
 
     const ServerConfig& config_;
     ServerClock clock_;
     ConnectionEvents& events_;
     Poller& poller_;
+    AddressAllowances& addresses_;
     LogThrottle throttle_;
+    long long now_ = 0;
 
     std::vector<std::unique_ptr<Connection>> byFd_;  // indexed by socket
     std::size_t count_ = 0;
@@ -176,4 +219,17 @@ class Connections {
     std::size_t heldOutput_ = 0;      // the sum of the connections' output.heldBytes()
     std::size_t peakHeldOutput_ = 0;  // the most heldOutput_ since memory was last released
     long long lastReleaseMs_ = 0;
+    long long lastSweepMs_ = 0;
+    std::vector<int> trusted_;  // sockets of the trusted connections
+    // Past half of the output budget (or with a bot behind) the untrusted
+    // connections' input is held back; past three quarters, every
+    // connection's. Each hold ends at a lower mark.
+    bool holdingBack_ = false;
+    bool holdingBackAll_ = false;
+    bool interestsStale_ = false;  // a hold began or ended: the poller must hear of it
+    long long holdingBackSinceMs_ = 0;
+    long long holdCreditMs_ = 0;
+    long long holdCreditUntilMs_ = 0;
+    std::vector<int> heldInput_;  // sockets whose readers hold frames not yet handed over
+    std::string body_;            // scratch for a frame's body
 };

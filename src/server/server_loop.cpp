@@ -109,6 +109,7 @@ bool ServerLoop::serveOnce(int timeoutMs, Connections& connections) {
         logLine(poller_.error());
         return false;
     }
+    connections.beginTurn();
     bool guestReady = false;
     for (const Poller::Event& event : ready_) {
         if (guest_ != nullptr && event.fd == guest_->fd()) {
@@ -150,7 +151,6 @@ void ServerLoop::acceptAll(Connections& connections) {
         // Version 1 clients send no Ping and are exempt from the idle
         // limit: the system's probes find those whose host or path died.
         net::setKeepAlive(fd, KEEPALIVE_IDLE_S, KEEPALIVE_INTERVAL_S, KEEPALIVE_PROBES);
-        connections.log("connection", "connection " + std::to_string(fd) + " from " + peer);
-        connections.add(fd, addressOf(peer));
+        connections.add(fd, addressOf(peer), "from " + peer);
     }
 }

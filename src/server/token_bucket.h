@@ -11,10 +11,19 @@ class TokenBucket {
     TokenBucket() : TokenBucket(0, 0, 0) {}
 
     // True, using one token, when a token is available at `nowMs`; false
-    // (using none) otherwise.
-    bool take(long long nowMs);
+    // (using none) otherwise. `creditMs` raises the burst by what that much
+    // time refills: time in which the events could not be taken (their
+    // sender was held back) is not held against them.
+    bool take(long long nowMs, long long creditMs = 0);
+    // True when take would succeed at `nowMs`; uses nothing.
+    bool canTake(long long nowMs, long long creditMs = 0) const;
+    // True when the bucket would be full at `nowMs`: forgetting it then
+    // loses nothing.
+    bool full(long long nowMs) const;
 
   private:
+    double tokensAt(long long nowMs, long long creditMs) const;
+
     double rate_;
     double burst_;
     double tokens_;

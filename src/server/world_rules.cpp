@@ -42,6 +42,21 @@ int permittedHearing(const Message& login) {
     return login.hearAll != 0 && login.kind != wire::LoginKind::Bot ? SDK_RC_NOT_ALLOWED : SDK_OK;
 }
 
+// Names compare without letter case, in ASCII and in Windows-1251's
+// Cyrillic, so that "Ann" and "ANN" cannot stand side by side.
+std::string folded(const std::string& name) {
+    std::string fold = name;
+    for (char& c : fold) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte >= 'A' && byte <= 'Z') || (byte >= 0xC0 && byte <= 0xDF)) {
+            c = static_cast<char>(byte + 0x20);
+        } else if (byte == 0xA8) {  // Ё
+            c = static_cast<char>(0xB8);
+        }
+    }
+    return fold;
+}
+
 Message avatarArrived(int session, int citizen, const std::string& name, int x, int y, int z) {
     Message m;
     m.type = MessageType::AvatarArrived;
@@ -56,13 +71,14 @@ Message avatarArrived(int session, int citizen, const std::string& name, int x, 
 
 }  // namespace
 
-WorldRules::WorldRules(const ServerConfig& config, Connections& connections)
-    : config_(config), connections_(connections) {
+WorldRules::WorldRules(const ServerConfig& config, Connections& connections,
+                       AddressAllowances& addresses)
+    : config_(config), connections_(connections), addresses_(addresses) {
     for (const std::string& world : config_.worlds) {
-        places_.push_back({world, {}});
+        places_.push_back({world, {}, {}});
     }
     if (places_.empty()) {
-        places_.push_back({"welcome", {}});
+        places_.push_back({"welcome", {}, {}});
     }
 }
 
@@ -145,7 +161,14 @@ void WorldRules::handleHello(Connection& connection, const Message& message) {
     }
 }
 
-int WorldRules::loginCode(const Message& message) const {
+int WorldRules::loginCode(const Connection& connection, const Message& message) const {
+    if (connection.loggedIn) {
+        return SDK_RC_ALREADY_LOGGED_IN;
+    }
+    // A client that keeps failing waits before its next try is looked at.
+    if (addresses_.loginBarred(connection.address, connections_.now())) {
+        return SDK_RC_RATE_LIMITED;
+    }
     const std::size_t nameLimit =
         wire::MAX_NAME_BYTES - (message.kind == wire::LoginKind::Bot ? 2 : 0);
     if (message.name.empty() || !wire::isCleanText(message.name, false) ||
@@ -157,22 +180,45 @@ int WorldRules::loginCode(const Message& message) const {
         return SDK_RC_TEXT_TOO_LONG;
     }
     if (message.kind == wire::LoginKind::Avatar && message.citizen == 0) {
-        return message.password.empty() ? permittedHearing(message) : SDK_RC_BAD_CREDENTIALS;
+        if (!message.password.empty()) {
+            return SDK_RC_BAD_CREDENTIALS;
+        }
+        if (permittedHearing(message) != SDK_OK) {
+            return SDK_RC_NOT_ALLOWED;
+        }
+        // The last places are for bots and citizens.
+        return tourists_ + config_.reserved() >= config_.maxClients ? SDK_RC_SERVER_FULL : SDK_OK;
     }
     auto citizen = config_.citizens.find(message.citizen);
     if (citizen == config_.citizens.end() || citizen->second != message.password) {
         return SDK_RC_BAD_CREDENTIALS;
     }
+    // Who may relay the world's chat is the operator's to say.
+    if (message.kind == wire::LoginKind::Bot && config_.bots.count(message.citizen) == 0) {
+        return SDK_RC_NOT_ALLOWED;
+    }
     return permittedHearing(message);
 }
 
+void WorldRules::refuseLogin(Connection& connection, const Message& message, int code) {
+    connections_.log("login", "connection " + std::to_string(connection.fd) +
+                                  ": login as citizen " + std::to_string(message.citizen) +
+                                  " refused: " + reasonWithWords(code));
+    if (code == SDK_RC_BAD_CREDENTIALS) {
+        addresses_.loginRefused(connection.address, connections_.now());
+    }
+    reply(connection, MessageType::Login, code);
+    // A full server has no place to wait in; a connection refused a few
+    // times is not trying to log in.
+    if (code == SDK_RC_SERVER_FULL || ++connection.loginRefusals >= config_.loginAttempts) {
+        connections_.close(connection);
+    }
+}
+
 void WorldRules::handleLogin(Connection& connection, const Message& message) {
-    const int code = connection.loggedIn ? SDK_RC_ALREADY_LOGGED_IN : loginCode(message);
+    const int code = loginCode(connection, message);
     if (code != SDK_OK) {
-        connections_.log("login", "connection " + std::to_string(connection.fd) +
-                                      ": login as citizen " + std::to_string(message.citizen) +
-                                      " refused: " + reasonWithWords(code));
-        reply(connection, MessageType::Login, code);
+        refuseLogin(connection, message, code);
         return;
     }
     const auto index = static_cast<std::size_t>(connection.fd);
@@ -187,14 +233,36 @@ void WorldRules::handleLogin(Connection& connection, const Message& message) {
     avatar.bot = message.kind == wire::LoginKind::Bot;
     avatar.hearAll = message.hearAll != 0;
     avatar.name = avatar.bot ? "[" + message.name + "]" : message.name;
-    avatar.chatLines = TokenBucket(config_.chatRate, config_.chatBurst, connections_.now());
+    avatar.foldedName = folded(avatar.name);
+    const long long now = connections_.now();
+    avatar.chatLines = TokenBucket(config_.chatRate, config_.chatBurst, now);
+    avatar.moves = TokenBucket(config_.moves.rate, config_.moves.burst, now);
+    avatar.entries = TokenBucket(config_.entries.rate, config_.entries.burst, now);
+    tourists_ += avatar.citizen == 0 && !avatar.bot ? 1 : 0;
     socketOfSession_[avatar.session] = connection.fd;
-    connections_.loggedIn(connection, avatar.session);
+    connections_.loggedIn(connection, avatar.session, avatar.bot);
     connections_.log("login", "connection " + std::to_string(connection.fd) +
                                   " logged in: session " + std::to_string(avatar.session) +
                                   ", citizen " + std::to_string(avatar.citizen) +
                                   (avatar.bot ? ", bot" : ""));
     reply(connection, MessageType::Login, SDK_OK, avatar.session);
+}
+
+bool WorldRules::allowed(Avatar& avatar, TokenBucket& own, AddressAllowances::Action action) {
+    // Both or neither: what one refuses the other does not lose.
+    const long long now = connections_.now();
+    const long long credit = connections_.holdCreditMs();
+    return own.canTake(now, credit) &&
+           addresses_.take(avatar.connection->address, action, now, credit) &&
+           own.take(now, credit);
+}
+
+WorldRules::Avatar* WorldRules::nameHolder(const Avatar& avatar, const Place& place) {
+    const auto found = place.byName.find(avatar.foldedName);
+    if (found == place.byName.end() || found->second == avatar.connection->fd) {
+        return nullptr;
+    }
+    return &avatars_[found->second];
 }
 
 void WorldRules::handleEnter(Avatar& avatar, const Message& message) {
@@ -204,7 +272,26 @@ void WorldRules::handleEnter(Avatar& avatar, const Message& message) {
         reply(*avatar.connection, MessageType::Enter, SDK_RC_NO_SUCH_WORLD);
         return;
     }
+    // No two avatars of a world have one name. A session of the same
+    // citizen gives way, so that a client coming back after a lost
+    // connection is not kept out by what is left of its old session.
+    Avatar* holder = nameHolder(avatar, *place);
+    if (holder != nullptr && (avatar.citizen == 0 || holder->citizen != avatar.citizen)) {
+        reply(*avatar.connection, MessageType::Enter, SDK_RC_NAME_IN_USE);
+        return;
+    }
+    if (!allowed(avatar, avatar.entries, AddressAllowances::Action::Entry)) {
+        reply(*avatar.connection, MessageType::Enter, SDK_RC_RATE_LIMITED);
+        return;
+    }
     leavePlace(avatar);
+    if (holder != nullptr) {
+        connections_.log("login", "session " + std::to_string(holder->session) +
+                                      " gives way to session " + std::to_string(avatar.session) +
+                                      " of the same citizen and name");
+        leavePlace(*holder);
+        connections_.close(*holder->connection);
+    }
     avatar.place = static_cast<int>(place - places_.begin());
     avatar.x = avatar.y = avatar.z = 0;
     reply(*avatar.connection, MessageType::Enter, SDK_OK);
@@ -222,6 +309,7 @@ void WorldRules::handleEnter(Avatar& avatar, const Message& message) {
         send(other, arrival);
     }
     const int fd = avatar.connection->fd;
+    place->byName[avatar.foldedName] = fd;
     place->members.insert(
         std::upper_bound(
             place->members.begin(), place->members.end(), avatar.session,
@@ -236,6 +324,10 @@ void WorldRules::handleEnter(Avatar& avatar, const Message& message) {
 void WorldRules::handleState(Avatar& avatar, const Message& message) {
     if (avatar.place < 0) {
         reply(*avatar.connection, MessageType::State, SDK_RC_NOT_IN_WORLD);
+        return;
+    }
+    if (!allowed(avatar, avatar.moves, AddressAllowances::Action::Move)) {
+        reply(*avatar.connection, MessageType::State, SDK_RC_RATE_LIMITED);
         return;
     }
     avatar.x = message.x;
@@ -285,7 +377,7 @@ void WorldRules::handleChat(Avatar& avatar, const Message& message) {
         return;
     }
     // Only lines that would reach someone use up the allowance.
-    if (!avatar.chatLines.take(connections_.now())) {
+    if (!allowed(avatar, avatar.chatLines, AddressAllowances::Action::Line)) {
         refuse(connection, message.type, SDK_RC_RATE_LIMITED);
         return;
     }
@@ -367,6 +459,10 @@ void WorldRules::leavePlace(Avatar& avatar) {
     avatar.place = -1;
     const int fd = avatar.connection->fd;
     place.members.erase(std::find(place.members.begin(), place.members.end(), fd));
+    if (auto named = place.byName.find(avatar.foldedName);
+        named != place.byName.end() && named->second == fd) {
+        place.byName.erase(named);
+    }
     Message left;
     left.type = MessageType::AvatarLeft;
     left.session = avatar.session;
@@ -391,6 +487,7 @@ void WorldRules::closed(Connection& connection) {
     if (Avatar* avatar = avatarOf(connection); avatar != nullptr) {
         leavePlace(*avatar);
         socketOfSession_.erase(avatar->session);
+        tourists_ -= avatar->citizen == 0 && !avatar->bot ? 1 : 0;
         *avatar = Avatar{};
     }
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "protocol/wire_message.h"
+#include "server/address_allowances.h"
 #include "server/connections.h"
 #include "server/server_config.h"
 #include "server/token_bucket.h"
@@ -17,7 +18,7 @@
 
 class WorldRules : public ConnectionEvents {
   public:
-    WorldRules(const ServerConfig& config, Connections& connections);
+    WorldRules(const ServerConfig& config, Connections& connections, AddressAllowances& addresses);
 
     // An onlooker told of presence, said lines and console messages; null
     // for none. It must outlive the rules' use.
@@ -35,15 +36,17 @@ class WorldRules : public ConnectionEvents {
         int citizen = 0;
         bool bot = false;
         bool hearAll = false;
-        TokenBucket chatLines;
-        std::string name;  // as others see it
-        int place = -1;    // index into places_; -1 when in no world
+        TokenBucket chatLines, moves, entries;
+        std::string name;        // as others see it
+        std::string foldedName;  // the name in one letter case, to find a clash
+        int place = -1;          // index into places_; -1 when in no world
         int x = 0, y = 0, z = 0;
     };
     // One hosted world and who is in it.
     struct Place {
         std::string name;
-        std::vector<int> members;  // sockets, in the order of login
+        std::vector<int> members;                     // sockets, in the order of login
+        std::unordered_map<std::string, int> byName;  // folded name -> socket
     };
 
     void handleHello(Connection& connection, const wire::Message& message);
@@ -52,7 +55,12 @@ class WorldRules : public ConnectionEvents {
     void handleState(Avatar& avatar, const wire::Message& message);
     void handleChat(Avatar& avatar, const wire::Message& message);
     void handleConsole(Avatar& avatar, const wire::Message& message);
-    int loginCode(const wire::Message& message) const;
+    int loginCode(const Connection& connection, const wire::Message& message) const;
+    void refuseLogin(Connection& connection, const wire::Message& message, int code);
+    // Uses one of the session's allowance and its address's for the action.
+    bool allowed(Avatar& avatar, TokenBucket& own, AddressAllowances::Action action);
+    // The other avatar of the place that has the avatar's name, or nullptr.
+    Avatar* nameHolder(const Avatar& avatar, const Place& place);
 
     Avatar* avatarOf(const Connection& connection);
     // The avatar of `session` when it stands in `place` and is not being
@@ -68,7 +76,9 @@ class WorldRules : public ConnectionEvents {
 
     const ServerConfig& config_;
     Connections& connections_;
+    AddressAllowances& addresses_;
     WorldObserver* observer_ = nullptr;
+    std::size_t tourists_ = 0;  // logged-in tourists
     int nextSession_ = 1;
     std::vector<Avatar> avatars_;                   // by socket
     std::unordered_map<int, int> socketOfSession_;  // session -> socket

@@ -17,9 +17,10 @@ ServerConfig withAWorld(ServerConfig config) {
 
 WorldServer::WorldServer(ServerConfig config, Clock clock)
     : config_(withAWorld(std::move(config))),
+      addresses_(config_),
       loop_(config_),
-      rules_(config_, connections_),
-      connections_(config_, clock, rules_, loop_.poller()) {}
+      rules_(config_, connections_, addresses_),
+      connections_(config_, clock, rules_, loop_.poller(), addresses_) {}
 
 void WorldServer::run() {
     while (!loop_.stopRequested() && serveOnce(-1)) {
@@ -28,6 +29,5 @@ void WorldServer::run() {
 
 void WorldServer::adoptClient(int fd, std::uint32_t address) {
     net::setNonBlocking(fd);
-    connections_.log("connection", "connection " + std::to_string(fd) + " adopted");
-    connections_.add(fd, address);
+    connections_.add(fd, address, "adopted");
 }

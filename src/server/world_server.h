@@ -61,6 +61,7 @@ class WorldServer {
 
   private:
     ServerConfig config_;
+    AddressAllowances addresses_;
     ServerLoop loop_;
     WorldRules rules_;
     Connections connections_;

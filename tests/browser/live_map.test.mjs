@@ -82,7 +82,7 @@ test("the live map shows avatars, said lines and relayed copies", async (t) => {
   });
 
   const world = start(path.join(BIN, "tintbeacon-world"),
-    ["--listen", "127.0.0.1:0", "--http", "127.0.0.1:0", "--citizen", "1:demo", "--citizen", "7:seven"]);
+    ["--listen", "127.0.0.1:0", "--http", "127.0.0.1:0", "--citizen", "1:demo:bot", "--citizen", "7:seven"]);
   const ready = await eventually("the world's ready lines", () =>
     /^tintbeacon-world listening on 127\.0\.0\.1:(\d+)\ntintbeacon-world map on (http:\/\/127\.0\.0\.1:\d+\/)\n/.exec(world.output));
   const [, worldPort, mapUrl] = ready;

@@ -164,7 +164,7 @@ TEST_F(BotWorldTest, AnAccountRefusedOnReconnectionIsToldOnceAndTriedRarely) {
     startBotInWorld(port_);
     server_.stop(CHILD_KILL);
     // The world's owner changed the bot's password meanwhile.
-    ASSERT_EQ(startServer(port_, {"--citizen", "1:changed"}), port_);
+    ASSERT_EQ(startServer(port_, {"--citizen", "1:changed:bot"}), port_);
     const std::string told = withLineEnds(
         "Переподключение не удалось (причина 14: неверные данные входа: неизвестный номер "
         "гражданства или неверный пароль): мир больше не принимает номер гражданства «1» и "

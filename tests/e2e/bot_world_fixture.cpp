@@ -55,7 +55,7 @@ int BotWorldTest::startServer(int port, const std::vector<std::string>& moreOpti
     std::filesystem::remove(out);
     std::vector<std::string> options = {
         "--listen", "127.0.0.1:" + std::to_string(port), "--world", "welcome", "--world", "lobby",
-        "--citizen", "1:demo", "--citizen", "7:seven", "--citizen", "8:eight",
+        "--citizen", "1:demo:bot", "--citizen", "7:seven", "--citizen", "8:eight:bot",
         // These tests send bursts of lines at the bot, not at the world's chat limit.
         "--chat-rate", "0"};
     options.insert(options.end(), moreOptions.begin(), moreOptions.end());

@@ -1,102 +1,14 @@
 #include "server/map/map_server.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <functional>
 #include <string>
 
-#include "protocol/monotonic_clock.h"
+#include "map/map_client.h"
 
 namespace {
 
-constexpr int DEADLINE_MS = 10000;
-
-// A raw HTTP client on a non-blocking socket, so that the test's one thread
-// can run both the map's loop and the client.
-class RawClient {
-  public:
-    explicit RawClient(int port, int receiveBuffer = 0) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (receiveBuffer > 0) {
-            ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-        }
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<std::uint16_t>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-        ::fcntl(fd_, F_SETFL, O_NONBLOCK);
-    }
-    ~RawClient() { ::close(fd_); }
-    bool connected() const { return connected_; }
-    void send(const std::string& bytes) {
-        ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL),
-                  static_cast<ssize_t>(bytes.size()));
-    }
-    // Reads what has arrived; false once the server closed the connection.
-    bool read() {
-        char buffer[4096];
-        for (;;) {
-            ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-            if (n > 0) {
-                received_.append(buffer, static_cast<std::size_t>(n));
-                continue;
-            }
-            closed_ = closed_ || n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
-            return !closed_;
-        }
-    }
-    const std::string& received() const { return received_; }
-    bool closed() const { return closed_; }
-
-  private:
-    int fd_ = -1;
-    bool connected_ = false;
-    bool closed_ = false;
-    std::string received_;
-};
-
-// Runs the map's loop as the world server would, until the condition holds.
-bool runUntil(MapServer& server, const std::function<bool()>& done, int deadlineMs = DEADLINE_MS) {
-    const long long deadline = nowMs() + deadlineMs;
-    while (!done()) {
-        if (nowMs() >= deadline) {
-            return false;
-        }
-        pollfd watched{server.fd(), POLLIN, 0};
-        int timeout = server.timeoutMs();
-        ::poll(&watched, 1, timeout < 0 || timeout > 10 ? 10 : timeout);
-        server.turn(watched.revents != 0);
-    }
-    return true;
-}
-
-class MapServerTest : public ::testing::Test {
-  protected:
-    void SetUp() override { start(MAP_STREAM_BOUND); }
-    void start(std::size_t bound) {
-        server_ = std::make_unique<MapServer>(std::vector<std::string>{"welcome"}, 20000, bound);
-        std::string error;
-        ASSERT_TRUE(server_->start("127.0.0.1", 0, error)) << error;
-        ASSERT_GT(server_->port(), 0);
-    }
-    // Sends one request and returns the whole answer (up to the close, or
-    // what has come when the deadline passed).
-    std::string exchange(const std::string& request) {
-        RawClient client(server_->port());
-        EXPECT_TRUE(client.connected());
-        client.send(request);
-        runUntil(*server_, [&] { return !client.read(); });
-        return client.received();
-    }
-
-    std::unique_ptr<MapServer> server_;
-};
+class MapServerTest : public MapServerFixture {};
 
 }  // namespace
 
@@ -155,7 +67,7 @@ TEST_F(MapServerTest, AStreamCarriesTheWorldsEventsAsTheyHappen) {
 }
 
 TEST_F(MapServerTest, APageThatStopsReadingIsDroppedAndOthersCarryOn) {
-    start(64 * 1024);
+    start({.streamBound = 64 * 1024});
     RawClient stuck(server_->port(), 4096);
     RawClient reading(server_->port());
     stuck.send("GET /events HTTP/1.1\r\nHost: a\r\n\r\n");

@@ -60,6 +60,7 @@ TEST(WorldObserver, IsToldOfPresenceSaidLinesAndDeliveredConsoleMessages) {
     config.port = 0;
     config.worlds = {"welcome", "other"};
     config.citizens = {{1, "demo"}};
+    config.bots = {1};
     RecordingObserver observer;
     WorldServer server(config);
     server.setObserver(&observer);

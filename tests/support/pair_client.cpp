@@ -12,7 +12,8 @@ void serveTurns(WorldServer& server, int turns) {
     }
 }
 
-PairClient::PairClient(WorldServer& server, int serverSendBuffer) : server_(server) {
+PairClient::PairClient(WorldServer& server, int serverSendBuffer, std::uint32_t address)
+    : server_(server) {
     // Over TCP (the socket pair on Windows) the receiver's buffer holds
     // output too: both ends are kept as small, so that output still waits
     // in the server soon.
@@ -23,7 +24,7 @@ PairClient::PairClient(WorldServer& server, int serverSendBuffer) : server_(serv
     }
     net::setNonBlocking(ends[0]);
     fd_ = ends[0];
-    server_.adoptClient(ends[1]);
+    server_.adoptClient(ends[1], address);
 }
 
 PairClient::~PairClient() {
@@ -31,9 +32,19 @@ PairClient::~PairClient() {
 }
 
 void PairClient::send(const Message& message) {
-    std::string frame;
-    wire::encodeFrame(message, frame);
-    net::send(fd_, frame.data(), frame.size());
+    wire::encodeFrame(message, unsent_);
+    flush();
+}
+
+bool PairClient::flush() {
+    while (!unsent_.empty()) {
+        const long n = net::send(fd_, unsent_.data(), unsent_.size());
+        if (n <= 0) {
+            return false;
+        }
+        unsent_.erase(0, static_cast<std::size_t>(n));
+    }
+    return true;
 }
 
 int PairClient::request(const Message& message, int* value) {

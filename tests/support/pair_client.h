@@ -5,6 +5,7 @@
 // test calls the server's serveOnce between what the clients send and read,
 // so that every step is deterministic.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,12 +16,17 @@ class PairClient {
   public:
     // `serverSendBuffer` bytes of socket buffers on both ends (0: the
     // system's defaults); small ones make output wait in the server soon.
-    explicit PairClient(WorldServer& server, int serverSendBuffer = 0);
+    // The server sees the connection come from `address` (0: none).
+    explicit PairClient(WorldServer& server, int serverSendBuffer = 0,
+                        std::uint32_t address = 0);
     ~PairClient();
     PairClient(const PairClient&) = delete;
     PairClient& operator=(const PairClient&) = delete;
 
+    // Sends what the socket takes now; the rest waits, in order, for flush.
     void send(const wire::Message& message);
+    // Sends what waits as far as the socket takes it; true once nothing waits.
+    bool flush();
     // Sends a request, lets the server take turns, and returns the reason
     // code of its answer (-1 when none came).
     int request(const wire::Message& message, int* value = nullptr);
@@ -42,6 +48,7 @@ class PairClient {
     WorldServer& server_;
     int fd_ = -1;
     wire::FrameReader reader_;
+    std::string unsent_;
     std::vector<wire::Message> received_;
     bool closed_ = false;
     int session_ = 0;

@@ -1,5 +1,7 @@
 #include "server/map/live_map.h"
 
+#include <algorithm>
+
 #include "server/map/map_events.h"
 
 LiveMap::LiveMap(std::vector<std::string> worlds, int hearingRange, std::size_t streamBound)
@@ -9,13 +11,35 @@ MapStream* LiveMap::open() {
     auto stream = std::make_unique<MapStream>(streamBound_);
     MapStream* handle = stream.get();
     streams_[handle] = std::move(stream);
-    std::string start = sseFrame(helloEvent(worlds_, hearingRange_));
-    for (const auto& [session, avatar] : avatars_) {
-        start += sseFrame(arrivedEvent(avatar));
-    }
-    start += sseFrame(readyEvent());
-    handle->buffer.append(start);
+    handle->buffer.append(sseFrame(helloEvent(worlds_, hearingRange_)));
     return handle;
+}
+
+std::size_t LiveMap::read(MapStream* stream, char* out, std::size_t max) {
+    tellPresent(*stream);
+    return stream->buffer.take(out, max);
+}
+
+void LiveMap::tellPresent(MapStream& stream) {
+    // Up to half the bound, so that news still fits beside.
+    const std::size_t room = std::min(MAP_FIRST_EVENTS_BYTES, streamBound_ / 2);
+    while (!stream.ready && !stream.buffer.overflowed() && stream.buffer.size() < room) {
+        auto next = avatars_.upper_bound(stream.toldThrough);
+        if (next == avatars_.end()) {
+            stream.ready = true;
+            stream.buffer.append(sseFrame(readyEvent()));
+            return;
+        }
+        const std::string frame = sseFrame(arrivedEvent(next->second));
+        // An event that would pass the bound waits for the page to read,
+        // unless nothing waits: then it can never fit, and the page is
+        // dropped as one whose backlog passed the bound.
+        if (stream.buffer.size() > 0 && frame.size() > streamBound_ - stream.buffer.size()) {
+            return;
+        }
+        stream.buffer.append(frame);
+        stream.toldThrough = next->first;
+    }
 }
 
 void LiveMap::close(MapStream* stream) {
@@ -31,7 +55,7 @@ void LiveMap::heartbeat() {
 void LiveMap::arrived(const ObservedAvatar& avatar) {
     avatars_[avatar.session] = avatar;
     if (!streams_.empty()) {
-        publish(arrivedEvent(avatar));
+        publish(arrivedEvent(avatar), avatar.session);
     }
 }
 
@@ -44,13 +68,13 @@ void LiveMap::moved(int session, int x, int y, int z) {
     found->second.y = y;
     found->second.z = z;
     if (!streams_.empty()) {
-        publish(movedEvent(session, x, y, z));
+        publish(movedEvent(session, x, y, z), session);
     }
 }
 
 void LiveMap::left(int session) {
     if (avatars_.erase(session) != 0 && !streams_.empty()) {
-        publish(leftEvent(session));
+        publish(leftEvent(session), session);
     }
 }
 
@@ -85,9 +109,12 @@ void LiveMap::consoleSent(int sender, std::uint8_t red, std::uint8_t green, std:
     publish(consoleEvent(sender, speaker, red, green, blue, text, receivers));
 }
 
-void LiveMap::publish(const std::string& json) {
+void LiveMap::publish(const std::string& json, std::optional<int> about) {
     const std::string frame = sseFrame(json);
     for (auto& [handle, stream] : streams_) {
+        if (about && !stream->ready && *about > stream->toldThrough) {
+            continue;  // its arrived event, still to come, tells it as it is then
+        }
         deliver(*stream, frame);
     }
 }

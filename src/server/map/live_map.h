@@ -8,12 +8,22 @@
 // "NAME:\tTEXT" for a line TEXT said by NAME, so the map remembers the
 // latest speaker of each such text among the last RECENT_SAID_LINES said
 // lines, and names that speaker in the console event (0 when none matches).
+//
+// A new stream's first events (an `arrived` for every avatar present) are
+// not written out at once: a world of thousands with long escaped names
+// makes more than a page's whole backlog bound. They are made from the map
+// as the page reads, a few kilobytes at a time, by session number; news about
+// an avatar the stream has not been told of yet is left out, since its
+// `arrived` will carry it as it is then. So a stream costs at most its bound,
+// however large the world.
 
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -29,15 +39,28 @@ struct MapStream {
     explicit MapStream(std::size_t bound) : buffer(bound) {}
     StreamBuffer buffer;
     std::function<void()> wake;
+    // The stream has been told of every avatar whose session is at most this
+    // (and of each one's news since); `ready` once all were told.
+    int toldThrough = std::numeric_limits<int>::min();
+    bool ready = false;
 };
+
+// At most this much of a stream's backlog is its first events, so that news
+// still has room under the bound while they go out.
+inline constexpr std::size_t MAP_FIRST_EVENTS_BYTES = 16 * 1024;
 
 class LiveMap : public WorldObserver {
   public:
     LiveMap(std::vector<std::string> worlds, int hearingRange, std::size_t streamBound);
 
-    // A new stream that begins with the hello event and every avatar present;
-    // it stays valid until close() is called with it.
+    // A new stream that begins with the hello event and then every avatar
+    // present and the ready event, as it is read; it stays valid until
+    // close() is called with it.
     MapStream* open();
+    // Moves up to `max` bytes of the stream, oldest first, to `out`, making
+    // more of its first events when they are due; their count (0: nothing to
+    // send until the stream is woken).
+    std::size_t read(MapStream* stream, char* out, std::size_t max);
     void close(MapStream* stream);
     std::size_t streamCount() const { return streams_.size(); }
     // Sends an SSE comment to every stream, so that dead pages are found and
@@ -52,8 +75,11 @@ class LiveMap : public WorldObserver {
                      const std::string& text, const std::vector<int>& receivers) override;
 
   private:
-    void publish(const std::string& json);
+    // Publishes to every stream; an event about one avatar's presence or
+    // place skips the streams that have not been told of it yet.
+    void publish(const std::string& json, std::optional<int> about = std::nullopt);
     void deliver(MapStream& stream, const std::string& bytes);
+    void tellPresent(MapStream& stream);
 
     std::vector<std::string> worlds_;
     int hearingRange_;

@@ -5,8 +5,8 @@
 
 struct MapStreams {};
 
-MapServer::MapServer(std::vector<std::string> worlds, int hearingRange, std::size_t)
-    : map_(std::move(worlds), hearingRange, MAP_STREAM_BOUND) {}
+MapServer::MapServer(std::vector<std::string> worlds, int hearingRange, MapLimits limits)
+    : limits_(limits), map_(std::move(worlds), hearingRange, limits.streamBound) {}
 
 MapServer::~MapServer() = default;
 
