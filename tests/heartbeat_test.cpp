@@ -36,6 +36,20 @@ std::string drain(int fd) {
     return received;
 }
 
+// A connection that has greeted the world at the other end of a socket pair
+// (`bufferBytes` of socket buffers, 0: the system's); `world` is that end,
+// non-blocking.
+void connectToWorld(WorldConnection& connection, int& world, int bufferBytes = 0) {
+    int ends[2];
+    ASSERT_TRUE(net::socketPair(ends, bufferBytes));
+    const std::string accepted = frame(wire::MessageType::Reply);  // to Hello, code 0
+    ASSERT_EQ(net::send(ends[0], accepted.data(), accepted.size()),
+              static_cast<long>(accepted.size()));
+    ASSERT_EQ(connection.adopt(ends[1], 1000), SDK_OK);
+    ASSERT_TRUE(net::setNonBlocking(ends[0]));
+    world = ends[0];
+}
+
 }  // namespace
 
 TEST(Heartbeat, PingsAfterAQuietSpellEitherWayAndGivesUpWhenNoAnswerComes) {
@@ -75,65 +89,41 @@ TEST(Heartbeat, PingsAfterAQuietSpellEitherWayAndGivesUpWhenNoAnswerComes) {
 }
 
 TEST(Heartbeat, AConnectionPingsTheWorldAndTakesSilenceAfterItForALoss) {
-    int ends[2];
-    ASSERT_TRUE(net::socketPair(ends));
-    const std::string accepted = [] {
-        wire::Message reply;
-        reply.type = wire::MessageType::Reply;
-        reply.request = wire::MessageType::Hello;
-        std::string bytes;
-        wire::encodeFrame(reply, bytes);
-        return bytes;
-    }();
-    ASSERT_EQ(net::send(ends[0], accepted.data(), accepted.size()),
-              static_cast<long>(accepted.size()));
+    int world = -1;
     WorldConnection connection;
-    ASSERT_EQ(connection.adopt(ends[1], 1000), SDK_OK);
-    ASSERT_TRUE(net::setNonBlocking(ends[0]));
-    EXPECT_EQ(drain(ends[0]), frame(wire::MessageType::Hello));
+    ASSERT_NO_FATAL_FAILURE(connectToWorld(connection, world));
+    EXPECT_EQ(drain(world), frame(wire::MessageType::Hello));
 
     const long long start = nowMs();
     EXPECT_EQ(connection.keepAlive(start + QUIET - 1000), SDK_OK);
-    EXPECT_EQ(drain(ends[0]), "");
+    EXPECT_EQ(drain(world), "");
     EXPECT_EQ(connection.keepAlive(start + QUIET + 1000), SDK_OK);
-    EXPECT_EQ(drain(ends[0]), frame(wire::MessageType::Ping));
+    EXPECT_EQ(drain(world), frame(wire::MessageType::Ping));
 
     // The answer is heard and goes no further than the connection.
     const std::string pong = frame(wire::MessageType::Pong);
-    ASSERT_EQ(net::send(ends[0], pong.data(), pong.size()), static_cast<long>(pong.size()));
+    ASSERT_EQ(net::send(world, pong.data(), pong.size()), static_cast<long>(pong.size()));
     ASSERT_TRUE(connection.wait(1000));
     EXPECT_EQ(connection.receive(), SDK_OK);
     EXPECT_TRUE(connection.events().empty());
     EXPECT_EQ(connection.keepAlive(nowMs() + 1000), SDK_OK);
     EXPECT_TRUE(connection.isOpen());
-    EXPECT_EQ(drain(ends[0]), "");
+    EXPECT_EQ(drain(world), "");
 
     // Quiet again, and this time the world says nothing.
     const long long later = nowMs() + QUIET;
     EXPECT_EQ(connection.keepAlive(later), SDK_OK);
-    EXPECT_EQ(drain(ends[0]), frame(wire::MessageType::Ping));
+    EXPECT_EQ(drain(world), frame(wire::MessageType::Ping));
     EXPECT_EQ(connection.keepAlive(later + ANSWER - 1), SDK_OK);
     EXPECT_EQ(connection.keepAlive(later + ANSWER), SDK_RC_TIMEOUT);
     EXPECT_FALSE(connection.isOpen());
-    net::close(ends[0]);
+    net::close(world);
 }
 
 TEST(Heartbeat, AWorldThatTakesTheBacklogIsThereThoughItsAnswersWaitUnread) {
-    int ends[2];
-    ASSERT_TRUE(net::socketPair(ends, 4096));
-    const std::string accepted = [] {
-        wire::Message reply;
-        reply.type = wire::MessageType::Reply;
-        reply.request = wire::MessageType::Hello;
-        std::string bytes;
-        wire::encodeFrame(reply, bytes);
-        return bytes;
-    }();
-    ASSERT_EQ(net::send(ends[0], accepted.data(), accepted.size()),
-              static_cast<long>(accepted.size()));
+    int world = -1;
     WorldConnection connection;
-    ASSERT_EQ(connection.adopt(ends[1], 1000), SDK_OK);
-    ASSERT_TRUE(net::setNonBlocking(ends[0]));
+    ASSERT_NO_FATAL_FAILURE(connectToWorld(connection, world, 4096));
     // More than the sockets hold: the bot's output waits, and so would
     // anything the world said, unread behind it.
     wire::Message say;
@@ -148,11 +138,11 @@ TEST(Heartbeat, AWorldThatTakesTheBacklogIsThereThoughItsAnswersWaitUnread) {
     EXPECT_EQ(connection.keepAlive(pingAt), SDK_OK);
     // The world reads what it was sent, and the socket has room again.
     for (int round = 0; round < 50 && connection.wantsWrite(); ++round) {
-        drain(ends[0]);
+        drain(world);
         connection.waitWritable(100);
         ASSERT_EQ(connection.flush(), SDK_OK);
     }
     EXPECT_EQ(connection.keepAlive(pingAt + ANSWER), SDK_OK);
     EXPECT_TRUE(connection.isOpen());
-    net::close(ends[0]);
+    net::close(world);
 }
