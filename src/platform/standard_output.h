@@ -10,5 +10,6 @@
 // Writes all `size` bytes, waiting as long as the reader takes. Returns false
 // when the system refuses (the reader has gone, the disk is full, no standard
 // output at all). On Windows a redirected standard output keeps its
-// text-mode line end, as the C library's streams write it there.
+// text-mode line end, as the C library's streams write it there: each LF
+// leaves as CR LF.
 bool writeStandardOutput(const char* data, std::size_t size);

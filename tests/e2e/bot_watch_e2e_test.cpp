@@ -150,7 +150,8 @@ TEST_F(BotWorldTest, AStalledStandardOutputStopsNothingAndLosesNothingOnceRead) 
         ASSERT_EQ(waitConsole(far, "Speaker:\t" + text).type, MessageType::ConsoleMessage) << i;
         expected += cp1251ToUtf8("Speaker: " + text) + "\n";
     }
-    const std::size_t afterReady = shown.find("Успешно.") + std::string("Успешно.").size() + 1;
+    const std::string ready = withLineEnds("Успешно.\n");
+    const std::size_t afterReady = shown.find(ready) + ready.size();
     ASSERT_TRUE(eventually([&] {
         shown += bot_.readOutput(50);
         return shown.size() >= afterReady + withLineEnds(expected).size();
