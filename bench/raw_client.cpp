@@ -34,6 +34,10 @@ bool RawClient::open(std::uint32_t local, int port, int receiveBuffer) {
     to.sin_addr.s_addr = htonl(0x7f000001);
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    // Closed with a reset: a flood of connections leaves no port waiting
+    // out TIME_WAIT, and the ports of one address last.
+    const linger reset{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
     if (::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
         ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
         close();
@@ -61,7 +65,7 @@ bool RawClient::flush() {
         const ssize_t n = ::send(fd, unsent.data(), unsent.size(), MSG_NOSIGNAL);
         if (n <= 0) {
             if (n < 0 && errno != EAGAIN && errno != EINTR) {
-                closed = true;
+                close();
             }
             return false;
         }
@@ -70,12 +74,12 @@ bool RawClient::flush() {
     return unsent.empty();
 }
 
-void RawClient::receive(std::vector<Message>* into) {
+void RawClient::receive(std::vector<Message>* into, MessageType only) {
     char buffer[65536];
     while (fd >= 0) {
         const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
         if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-            closed = true;
+            close();
             return;
         }
         if (n < 0) {
@@ -84,7 +88,9 @@ void RawClient::receive(std::vector<Message>* into) {
         reader.append(buffer, static_cast<std::size_t>(n));
         std::string body;
         while (reader.next(body) == wire::FrameReader::Status::Frame) {
-            if (into != nullptr) {
+            if (into != nullptr &&
+                (only == static_cast<MessageType>(0) ||
+                 static_cast<MessageType>(static_cast<unsigned char>(body[0])) == only)) {
                 into->push_back(wire::decodeBody(body).value_or(Message{}));
             }
         }

@@ -19,7 +19,7 @@ struct RawClient {
     int fd = -1;
     std::string unsent;  // what the socket has not taken yet, in order
     wire::FrameReader reader;
-    bool closed = false;  // the world closed or reset it
+    bool closed = false;  // the world closed or reset it (the socket is closed then)
 
     // Connects from `local` to 127.0.0.1:port, non-blocking, with a receive
     // buffer of `receiveBuffer` bytes when above 0. False when that fails.
@@ -29,9 +29,12 @@ struct RawClient {
     void send(const wire::Message& message);
     // Sends what waits; true once nothing does.
     bool flush();
-    // Reads what has come and decodes it into `into` (when given); marks the
-    // client closed at the end of the stream.
-    void receive(std::vector<wire::Message>* into);
+    // Reads what has come and decodes it into `into` (when given; only the
+    // frames of type `only`, when that is given, so that a flood's answers
+    // are read as fast as they come); marks the client closed at the end of
+    // the stream.
+    void receive(std::vector<wire::Message>* into,
+                 wire::MessageType only = static_cast<wire::MessageType>(0));
 };
 
 // Hello, Login and Enter for a tourist (or citizen), then a State at x, z.

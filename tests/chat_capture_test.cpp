@@ -96,6 +96,24 @@ TEST_F(ChatCaptureTest, BannerHasDateTimeFormAndLogAppendsAcrossRuns) {
     EXPECT_EQ(currentTimestamp().size(), 19u);
 }
 
+TEST_F(ChatCaptureTest, AReopenAfterARenameStartsANewLogWithTheNextLine) {
+    deliver({chatLine(1, "Ann", "before")});
+    std::error_code renamed;
+    std::filesystem::rename("chat.txt", "chat.txt.1", renamed);
+    if (renamed) {
+        GTEST_SKIP() << "this system does not rename a file held open";
+    }
+    deliver({chatLine(1, "Ann", "still the old file")});  // no reopen asked for yet
+    requestChatLogReopen();
+    requestChatLogReopen();  // two requests before a line are one reopen
+    deliver({chatLine(1, ru("Вася"), "after")});
+    requestChatLogReopen();  // nothing renamed: the same file goes on
+    deliver({chatLine(1, "Ann", "again")});
+    EXPECT_EQ(readFile("chat.txt.1"), withLineEnds("Ann: before\nAnn: still the old file\n"));
+    EXPECT_EQ(readFile("chat.txt"), withLineEnds(ru("Вася: after\nAnn: again\n")));
+    EXPECT_EQ(errors(), "");
+}
+
 TEST_F(ChatCaptureTest, AnUnopenableLogLeavesTheConsoleUnaffected) {
     closeChatLog();
     std::remove("chat.txt");

@@ -17,6 +17,7 @@ TEST(LineEnd, IsThePlatformsTextModeLineEnd) {
     std::ifstream in(file, std::ios::binary);
     const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     in.close();
-    EXPECT_EQ(bytes, "a" + std::string(LINE_END) + "b" + std::string(LINE_END));
+    const std::string end(LINE_END);
+    EXPECT_EQ(bytes, "a" + end + "b" + end);
     std::filesystem::remove_all(directory);
 }

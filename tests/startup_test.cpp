@@ -259,8 +259,8 @@ TEST_F(StartupTest, NumbersReadAndWrittenIgnoreTheRussianLocale) {
     // A UTF-8 letter whose second byte a Russian code page calls a space (0xA0
     // in "Р") stays within one answer word.
     typeAnswers("Раз Два");
-    EXPECT_EQ(readAnswerWord(), ru("Раз")) << locale;
-    EXPECT_EQ(readAnswerWord(), ru("Два")) << locale;
+    EXPECT_EQ(readAnswerWord("word"), ru("Раз")) << locale;
+    EXPECT_EQ(readAnswerWord("word"), ru("Два")) << locale;
     std::setlocale(LC_ALL, "C");
 }
 
@@ -292,20 +292,48 @@ TEST_F(StartupTest, AConfigurationFileThatCannotBeReplacedKeepsItsOldContent) {
                         "работу без него\n");
 }
 
-TEST_F(StartupTest, EndOfInputWhileAskingEndsTheProgramWithAClearMessage) {
-    // Input ending at each question in turn: none may be taken as an empty answer.
-    for (const char* answers : {"", "welcome\n", "welcome\n0N 0W\n", "welcome\n0N 0W\n5",
-                                       "welcome\n0N 0W\n5 pw", "welcome\n0N 0W\n5 pw y"}) {
-        SCOPED_TRACE(answers);
+TEST_F(StartupTest, EndOfInputWhileAskingEndsTheProgramNamingTheMissingAnswer) {
+    // Input ending at each question in turn: none may be taken as an empty
+    // answer, and the message says which answer, for which file, and why.
+    const struct {
+        const char* home;     // nullptr: no file
+        const char* account;  // nullptr: no file
+        const char* answers;
+        const char* awaited;
+    } cases[] = {
+        {nullptr, nullptr, "", "название мира для home.txt (файла home.txt нет)"},
+        {nullptr, nullptr, "welcome\n", "координаты для home.txt (файла home.txt нет)"},
+        {"welcome\n", nullptr, "", "название мира для home.txt (home.txt неполон)"},
+        {nullptr, nullptr, "welcome\n0N 0W\n",
+         "номер гражданства для account.txt (файла account.txt нет)"},
+        {"welcome\n0N 0W\n", "5\npw\n", "", "номер гражданства для account.txt (account.txt неполон)"},
+        {nullptr, nullptr, "welcome\n0N 0W\n5",
+         "пароль привилегий для account.txt (файла account.txt нет)"},
+        {nullptr, nullptr, "welcome\n0N 0W\n5 pw",
+         "ответ yes или no о цветах для account.txt (файла account.txt нет)"},
+        {nullptr, nullptr, "welcome\n0N 0W\n5 pw y",
+         "коэффициент яркости для account.txt (файла account.txt нет)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.awaited);
         startFresh();
-        typeAnswers(answers);
+        if (c.home != nullptr) {
+            writeFile("home.txt", c.home);
+        }
+        if (c.account != nullptr) {
+            writeFile("account.txt", c.account);
+        }
+        typeAnswers(c.answers);
         try {
             runStartupWithLog();
             ADD_FAILURE() << "start-up went on without answers";
         } catch (const ProgramExit& exit) {
             EXPECT_EQ(exit.status, INPUT_ENDED_STATUS);
         }
-        EXPECT_EQ(errors(), "Стандартный ввод закрыт, а ответ не получен. Бот остановлен.\n");
+        EXPECT_EQ(errors(), "Стандартный ввод закрыт, а ответ не получен: " +
+                                std::string(c.awaited) +
+                                ". Бот остановлен; ответьте на вопросы, запустив его один раз "
+                                "вручную в его рабочем каталоге.\n");
         EXPECT_TRUE(sdk.calls.empty());
     }
 }

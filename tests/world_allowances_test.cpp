@@ -223,3 +223,29 @@ TEST(WorldAllowances, TouristsCannotTakeThePlacesKeptForBotsAndCitizens) {
     PairClient bot(server, 0, ADDRESS_B);
     EXPECT_EQ(bot.join("Relay", 7, "secret", true), SDK_OK);
 }
+
+TEST(WorldAllowances, AConnectionRefusedTwentyTimesInATurnIsNotReadForAWhile) {
+    allowanceNow = 1000;
+    ServerConfig config = allowanceConfig();
+    config.chatBurst = 1;
+    WorldServer server(config, allowanceClock);
+    PairClient flooder(server, 0, ADDRESS_A), listener(server, 0, ADDRESS_B);
+    ASSERT_EQ(flooder.join("Flooder"), SDK_OK);
+    ASSERT_EQ(listener.join("Listener"), SDK_OK);
+    for (int i = 0; i < 100; ++i) {
+        flooder.send(say("flood " + std::to_string(i)));
+    }
+    serveTurns(server);
+    // One line within the allowance, then twenty refusals, and the rest is
+    // left in the socket: refusing a flood costs the world little.
+    EXPECT_EQ(listener.receivedOfType(MessageType::Chat).size(), 1u);
+    EXPECT_EQ(refusedLines(flooder), 20);
+    // A tenth of a second later it is read again and judged like anyone:
+    // twenty more refused, and once its allowance refills a line goes out.
+    allowanceNow += 100;
+    serveTurns(server);
+    EXPECT_EQ(refusedLines(flooder), 40);
+    allowanceNow += 1000;
+    serveTurns(server);
+    EXPECT_EQ(listener.receivedOfType(MessageType::Chat).size(), 2u);
+}

@@ -135,6 +135,10 @@ TEST_F(WorldSessionTest, RefusedCredentialsWithNobodyToAskLeaveTheAccountFileWho
         EXPECT_EQ(exit.status, INPUT_ENDED_STATUS);
     }
     EXPECT_EQ(readFile("account.txt"), "104\nsecret\nyes\n0.5\n");
+    EXPECT_EQ(splitLines(errors()).back(),
+              "Стандартный ввод закрыт, а ответ не получен: номер гражданства для account.txt "
+              "(прежние номер и пароль не подошли). Бот остановлен; ответьте на вопросы, "
+              "запустив его один раз вручную в его рабочем каталоге.");
 }
 
 TEST_F(WorldSessionTest, AnAccountFileWrittenFromAnswersIsTheOwnersAlone) {
@@ -219,6 +223,28 @@ TEST_F(WorldSessionTest, FailedWorldEntryFallsBackToWelcomeAtTheCentre) {
     EXPECT_EQ(outputLines().at(outputLines().size() - 2),
               "Невозможно зайти в мир. (причина 15). Захожу в welcome.");
     EXPECT_EQ(readFile("home.txt"), withLineEnds("Atlantis\n0S 0W\n"));
+}
+
+TEST_F(WorldSessionTest, AServerWithNeitherWorldIsToldSoAndTheCoordinatesAreNotBlamed) {
+    sdk.queueResult("SdkEnterWorld", SDK_RC_NO_SUCH_WORLD);
+    sdk.queueResult("SdkEnterWorld", SDK_RC_NO_SUCH_WORLD);
+    sdk.queueResult("SdkCommitState", SDK_RC_NOT_IN_WORLD);
+    sdk.queueResult("SdkCommitState", SDK_RC_NOT_IN_WORLD);
+    start();
+    // Standard output keeps its lines as they were.
+    EXPECT_EQ(outputLines(), (std::vector<std::string>{
+                                 "Невозможно зайти в мир. (причина 15). Захожу в welcome.",
+                                 "Неверные координаты (причина 16)", "Захожу в центр мира"}));
+    EXPECT_EQ(splitLines(errors()),
+              (std::vector<std::string>{
+                  "Причина 15: такого мира нет: сервер не держит мир с таким названием. Мир "
+                  "«Atlantis» (из home.txt).",
+                  "Причина 15: такого мира нет: сервер не держит мир с таким названием. Запасной "
+                  "мир «welcome» тоже недоступен: сервер не держит ни «Atlantis», ни «welcome». "
+                  "Бот остаётся вне мира и ничего не услышит; впишите в home.txt мир, который "
+                  "есть на этом сервере, и перезапустите бота.",
+                  "Причина 16: сеанс не в мире: операции нужно, чтобы сеанс был в мире. Бот не "
+                  "вошёл ни в один мир, поэтому встать ему негде; координаты тут ни при чём."}));
 }
 
 TEST_F(WorldSessionTest, MalformedCoordinatesGoToTheCentre) {

@@ -5,9 +5,19 @@
 # bot in ./demo (its configuration written beforehand, so nothing is asked),
 # and shows the bot's console. Citizen 2 is kept free for the person who joins.
 # Ctrl-C stops everything; chat.txt, the users' settings, the logs and the
-# crowd's report stay in ./demo.
+# crowd's report stay in ./demo. One demo runs per clone: a second one started
+# beside it stops before it builds anything or touches ./demo.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+
+# The lock is this script itself, a file the demo never rewrites, held for as
+# long as the script or a program it started runs (they inherit it).
+exec 9<"$root/tools/demo.sh"
+if ! flock --nonblock 9; then
+  echo "A demo of this clone already runs (it holds the lock on tools/demo.sh); stop it with" >&2
+  echo "Ctrl-C in its terminal first. Nothing was built and $root/demo was not touched." >&2
+  exit 1
+fi
 port="${TINTBEACON_DEMO_PORT:-6670}"
 map_port="${TINTBEACON_DEMO_MAP_PORT:-0}"  # the live map's port; 0 picks a free one
 build="$root/build"

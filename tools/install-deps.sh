@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing
 # (as root directly, otherwise through sudo).
-#   tools/install-deps.sh [--fuzz] [--browser] [--windows]
+#   tools/install-deps.sh [--fuzz] [--browser] [--windows] [--package]
 # --fuzz adds clang and its runtime libraries (libFuzzer, the sanitizers),
 # which only tools/fuzz.sh needs.
 # --browser adds what the live map's browser test needs: Debian's chromium,
@@ -9,6 +9,9 @@
 # --windows adds the Windows cross build: Debian's MinGW-w64 (posix-thread
 # compilers), GoogleTest's source to build with them, and Wine to run what
 # is built.
+# --package adds what making and checking the Debian package needs: dpkg-dev
+# and file (the package's library dependencies), lintian, systemd (its
+# systemd-analyze checks the units) and logrotate (to read the rotation rule).
 set -euo pipefail
 packages=(g++ cmake make libreadline-dev libgtest-dev libgmock-dev libbenchmark-dev libmicrohttpd-dev libsystemd-dev)
 for option in "$@"; do
@@ -19,6 +22,7 @@ for option in "$@"; do
       command -v node >/dev/null 2>&1 && command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
       ;;
     --windows) packages+=(g++-mingw-w64-x86-64-posix googletest wine wine64) ;;
+    --package) packages+=(dpkg-dev file lintian systemd logrotate) ;;
     *) echo "install-deps.sh: unknown option $option" >&2; exit 2 ;;
   esac
 done

@@ -4,7 +4,8 @@
 #include "text/cp1251.h"
 #include "tintbeacon_version.h"
 
-BotRequest readBotCommandLine(const std::vector<std::string>& args) {
+BotRequest readBotCommandLine(const std::vector<std::string>& args,
+                              TerminalEncoding argumentEncoding) {
     if (args.empty()) {
         return BotRequest::Run;
     }
@@ -14,8 +15,10 @@ BotRequest readBotCommandLine(const std::vector<std::string>& args) {
     if (args.size() == 1 && args[0] == "--version") {
         return BotRequest::Version;
     }
+    const std::string unknown =
+        argumentEncoding == TerminalEncoding::Utf8 ? utf8ToCp1251(args[0]) : args[0];
     printErrorLine(ru("Бот не принимает аргументов, кроме --help и --version; непонятно: ") +
-                   utf8ToCp1251(args[0]));
+                   unknown);
     printErrorLine(ru("Настройки бота — в файлах его рабочего каталога (tintbeacon --help)."));
     return BotRequest::BadUsage;
 }

@@ -1,8 +1,10 @@
 #include "app/config_files.h"
 
 #include <cerrno>
+#include <filesystem>
 #include <fstream>
 #include <istream>
+#include <utility>
 #include <vector>
 
 #include "app/number_text.h"
@@ -36,25 +38,48 @@ void saveLines(const char* file, const std::vector<std::string>& lines,
 // operator (or a closed standard input) who gives no answer loses nothing.
 class AccountFile {
   public:
+    // `why`: why the account is asked for (Windows-1251), for the message
+    // that ends the bot when no answer can come.
+    explicit AccountFile(std::string why) : why_(std::move(why)) {}
+
     void addLine(const std::string& line) {
         lines_.push_back(line);
         saveLines(ACCOUNT_FILE, lines_, FileAccess::OwnerOnly);
     }
 
+    // "<what> для account.txt (<why>)".
+    std::string awaited(const char* what) const {
+        return ru(what) + ru(" для ") + ACCOUNT_FILE + " (" + why_ + ")";
+    }
+
   private:
+    std::string why_;
     std::vector<std::string> lines_;
 };
 
+// Why a file's values are asked for: it is missing, cannot be read, or
+// lacks a line.
+std::string whyAsked(const char* file) {
+    std::error_code error;
+    if (!std::filesystem::exists(file, error)) {
+        return ru("файла ") + file + ru(" нет");
+    }
+    if (!std::ifstream(file, std::ios::binary)) {
+        return std::string(file) + ru(" не читается");
+    }
+    return std::string(file) + ru(" неполон");
+}
+
 std::string askCitizenNumber(AccountFile& account) {
     printLine(ru("Номер гражданства?"));
-    std::string answer = readAnswerWord();
+    std::string answer = readAnswerWord(account.awaited("номер гражданства"));
     account.addLine(answer);
     return answer;
 }
 
 std::string askPrivilegePassword(AccountFile& account) {
     printLine(ru("Пароль привилегий?"));
-    std::string answer = readSecretWord();
+    std::string answer = readSecretWord(account.awaited("пароль привилегий"));
     account.addLine(answer);
     return answer;
 }
@@ -63,7 +88,7 @@ std::string askPrivilegePassword(AccountFile& account) {
 // answer, nothing otherwise.
 void askColorsAllowed(AccountFile& account) {
     printLine(ru("Разрешить пользователям выбирать цвет текста (yes,no)?"));
-    std::string answer = readAnswerWord();
+    std::string answer = readAnswerWord(account.awaited("ответ yes или no о цветах"));
     if (answer == "Yes" || answer == "yes" || answer == "y" || answer == "Y") {
         account.addLine("yes");
         StartupConfig.colorsAllowed = true;
@@ -79,7 +104,7 @@ void askColorsAllowed(AccountFile& account) {
 void askBrightnessLimit(AccountFile& account) {
     printLine(ru("Задайте допустимый коэффициент максимальной яркости RGB цветов:"));
     printLine(ru("число от 0.0 до 0.9. При значении 0.0 цвета никак не ограничиваются"));
-    std::string answer = readAnswerWord();
+    std::string answer = readAnswerWord(account.awaited("коэффициент яркости"));
     double value = textToReal(answer);
     if (value >= 0.0 && value <= 0.9) {
         StartupConfig.brightnessLimit = value;
@@ -161,18 +186,20 @@ void obtainEntryPoint() {
             return;
         }
     }
+    in.close();
+    const std::string why = ru(" для ") + HOME_FILE + " (" + whyAsked(HOME_FILE) + ")";
     printLine(ru("Задайте точку входа"));
     printLine(ru("Название мира? Пример: welcome"));
-    StartupConfig.worldName = readAnswerLine();
+    StartupConfig.worldName = readAnswerLine(ru("название мира") + why);
     printLine(ru("Координаты? Пример: 142N 71E. Еще пример: 50S 10W 1a. По умолчанию: центр мира."));
-    StartupConfig.coordinates = readAnswerLine();
+    StartupConfig.coordinates = readAnswerLine(ru("координаты") + why);
 }
 
 void obtainAccount() {
     if (readAccount()) {
         return;
     }
-    AccountFile account;
+    AccountFile account(whyAsked(ACCOUNT_FILE));
     StartupConfig.citizenNumber = askCitizenNumber(account);
     StartupConfig.privilegePassword = askPrivilegePassword(account);
     askColorsAllowed(account);
@@ -184,7 +211,7 @@ void obtainAccount() {
 }
 
 void reaskCredentials() {
-    AccountFile account;
+    AccountFile account(ru("прежние номер и пароль не подошли"));
     StartupConfig.citizenNumber = askCitizenNumber(account);
     StartupConfig.privilegePassword = askPrivilegePassword(account);
     std::vector<std::string> lines = {StartupConfig.citizenNumber, StartupConfig.privilegePassword,

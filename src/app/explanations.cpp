@@ -4,6 +4,7 @@
 
 #include "app/config_files.h"
 #include "app/startup_config.h"
+#include "app/world_session.h"
 #include "console/operator_console.h"
 #include "sdk/reason_text.h"
 #include "text/cp1251.h"
@@ -48,6 +49,19 @@ void explainLoginRetry(int reason) {
 
 void explainWorldEntryFailure(int reason) {
     explain(reason, ru("Мир ") + quoted(StartupConfig.worldName) + " (" + entrySource() + ")");
+}
+
+void explainFallbackWorldFailure(int reason) {
+    explain(reason, ru("Запасной мир ") + quoted(FALLBACK_WORLD) +
+                        ru(" тоже недоступен: сервер не держит ни ") +
+                        quoted(StartupConfig.worldName) + ru(", ни ") + quoted(FALLBACK_WORLD) +
+                        ru(". Бот остаётся вне мира и ничего не услышит; впишите в ") + HOME_FILE +
+                        ru(" мир, который есть на этом сервере, и перезапустите бота"));
+}
+
+void explainPlacementOutsideEveryWorld(int reason) {
+    explain(reason, ru("Бот не вошёл ни в один мир, поэтому встать ему негде; координаты тут ни "
+                       "при чём"));
 }
 
 void explainPlacementFailure(int reason) {

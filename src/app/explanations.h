@@ -13,7 +13,12 @@ void explainRefusedLogin(int reason);
 // A login that failed on the way to the world and will be tried again.
 void explainLoginRetry(int reason);
 void explainWorldEntryFailure(int reason);
+// The fallback world "welcome" could not be entered either: the bot stands in
+// no world, and the operator is told what to mend.
+void explainFallbackWorldFailure(int reason);
 void explainPlacementFailure(int reason);
+// A placement that failed because the bot is in no world.
+void explainPlacementOutsideEveryWorld(int reason);
 // Coordinates that do not read: what was given and what the form is.
 void explainMalformedCoordinates();
 // A reconnection refused for the account after the bot was in the world

@@ -9,6 +9,7 @@
 #include "console/operator_console.h"
 #include "platform/directory_lock.h"
 #include "platform/process.h"
+#include "platform/program_arguments.h"
 #include "relay/main_loop.h"
 #include "text/cp1251.h"
 #include "world/chat_log.h"
@@ -18,7 +19,12 @@ int main(int argc, char** argv) {
     // pipe that restarts) costs its lines, never the bot.
     ignoreBrokenPipe();
     startStandardOutputWriter();
-    switch (readBotCommandLine(std::vector<std::string>(argv + 1, argv + argc))) {
+    // On Windows the arguments are read from the UTF-16 command line, so that
+    // Cyrillic survives whatever the ANSI code page; elsewhere they come in
+    // the terminal's encoding.
+    const TerminalEncoding argumentEncoding =
+        PROGRAM_ARGUMENTS_ARE_UTF8 ? TerminalEncoding::Utf8 : terminalEncodingFromEnvironment();
+    switch (readBotCommandLine(programArguments(argc, argv), argumentEncoding)) {
         case BotRequest::Run:
             break;
         case BotRequest::Help:
@@ -35,6 +41,8 @@ int main(int argc, char** argv) {
                        ru(" занят); второй не запущен."));
         return BOT_ALREADY_RUNNING_STATUS;
     }
+    // SIGHUP after a rotation of chat.txt: the next line goes to a new file.
+    onReopenRequest(requestChatLogReopen);
     openChatLog(CHAT_LOG_FILE);
     runStartup();
     runMainLoop();

@@ -117,14 +117,25 @@ void logIn() {
     }
 }
 
+// Whether the bot stands in no world: the asked one and the fallback both
+// failed. Placement is then explained by that, not by the coordinates.
+bool outsideEveryWorld = false;
+
 void enterWorld() {
+    outsideEveryWorld = false;
     int rc = SdkEnterWorld(StartupConfig.worldName);
     noteWorldEntered(StartupConfig.worldName);
     if (rc != SDK_OK) {
         printWithReason("Невозможно зайти в мир. (причина ", rc, "). Захожу в welcome.");
         explainWorldEntryFailure(rc);
-        SdkEnterWorld(FALLBACK_WORLD);
+        // The fallback's result changes nothing the bot does; the operator is
+        // told when it failed too.
+        const int fallback = SdkEnterWorld(FALLBACK_WORLD);
         noteWorldEntered(FALLBACK_WORLD);
+        if (fallback != SDK_OK) {
+            outsideEveryWorld = true;
+            explainFallbackWorldFailure(fallback);
+        }
         StartupConfig.coordinates = FALLBACK_COORDINATES;
     }
 }
@@ -152,7 +163,11 @@ void placeBot() {
         return;
     }
     printWithReason("Неверные координаты (причина ", rc);
-    explainPlacementFailure(rc);
+    if (outsideEveryWorld) {
+        explainPlacementOutsideEveryWorld(rc);
+    } else {
+        explainPlacementFailure(rc);
+    }
     printLine(ru("Захожу в центр мира"));
     StartupConfig.coordinates = FALLBACK_COORDINATES;
     if (placeAt(Position{}) == SDK_OK) {

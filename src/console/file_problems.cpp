@@ -32,6 +32,8 @@ std::string causeOf(const std::string& file, int error) {
             return ru("нет прав на запись");
         case EROFS:
             return ru("диск только для чтения");
+        case EBUSY:
+            return ru("файл занят другой программой");
         case EISDIR:
             return ru("мешает каталог");
         case EIO:

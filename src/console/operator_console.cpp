@@ -109,8 +109,12 @@ void drainAtExit() {
     }
 }
 
-[[noreturn]] void inputEnded() {
-    printErrorLine(ru("Стандартный ввод закрыт, а ответ не получен. Бот остановлен."));
+// Under a service manager nobody reads the questions: the message names the
+// answer, so that the operator knows which file to complete or what to answer.
+[[noreturn]] void inputEnded(const std::string& awaited) {
+    printErrorLine(ru("Стандартный ввод закрыт, а ответ не получен: ") + awaited +
+                   ru(". Бот остановлен; ответьте на вопросы, запустив его один раз вручную в его "
+                      "рабочем каталоге."));
     exitProgram(INPUT_ENDED_STATUS);
 }
 
@@ -171,10 +175,10 @@ void printErrorLine(const std::string& cp1251) {
     writeErrorLine(cp1251);
 }
 
-std::string readAnswerLine() {
+std::string readAnswerLine(const std::string& awaited) {
     std::string line;
     if (!std::getline(*console.in, line)) {
-        inputEnded();
+        inputEnded(awaited);
     }
     if (!line.empty() && line.back() == '\r') {
         line.pop_back();
@@ -182,10 +186,10 @@ std::string readAnswerLine() {
     return fromTerminal(line);
 }
 
-std::string readAnswerWord() {
+std::string readAnswerWord(const std::string& awaited) {
     std::string word;
     if (!(*console.in >> word)) {
-        inputEnded();
+        inputEnded(awaited);
     }
     return fromTerminal(word);
 }
@@ -199,9 +203,9 @@ void exitProgram(int status) {
 
 void setExitHandler(ExitHandler handler) { exitHandler = handler; }
 
-std::string readSecretWord() {
+std::string readSecretWord(const std::string& awaited) {
     if (!console.standardInput) {
-        return readAnswerWord();
+        return readAnswerWord(awaited);
     }
     std::string word;
     bool read = false;
@@ -210,7 +214,7 @@ std::string readSecretWord() {
         read = static_cast<bool>(*console.in >> word);
     }
     if (!read) {
-        inputEnded();
+        inputEnded(awaited);
     }
     return fromTerminal(word);
 }

@@ -48,15 +48,17 @@ void printLine(const std::string& cp1251);
 void printErrorLine(const std::string& cp1251);
 
 // Reads a whole answer line (without its line end; a CR before it is dropped)
-// and returns it in Windows-1251. When standard input has ended, prints a
-// message on standard error and ends the program with INPUT_ENDED_STATUS.
-std::string readAnswerLine();
+// and returns it in Windows-1251. When standard input has ended, says on
+// standard error which answer was awaited (`awaited`, Windows-1251: what is
+// asked, for which file and why) and ends the program with
+// INPUT_ENDED_STATUS.
+std::string readAnswerLine(const std::string& awaited);
 // Reads one word: skips white space, stops before the next. Ends the program
 // as readAnswerLine does when standard input has ended.
-std::string readAnswerWord();
+std::string readAnswerWord(const std::string& awaited);
 // Reads one word as readAnswerWord does, without showing it as it is typed
 // when the console reads a terminal.
-std::string readSecretWord();
+std::string readSecretWord(const std::string& awaited);
 
 // Exit status when standard input ends while an answer is awaited.
 inline constexpr int INPUT_ENDED_STATUS = 2;

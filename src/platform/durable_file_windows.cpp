@@ -9,6 +9,17 @@ namespace {
 // ERROR_DISK_QUOTA_EXCEEDED, which MinGW's headers lack.
 constexpr DWORD DISK_QUOTA_EXCEEDED = 1295;
 
+bool heldByAnotherProgram(const std::string& path) {
+    HANDLE file = ::CreateFileA(path.c_str(), DELETE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(file);
+        return false;
+    }
+    return ::GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
 // The errno value that tells the operator's console what went wrong.
 int errnoOf(DWORD error, const std::string& path) {
     switch (error) {
@@ -21,15 +32,19 @@ int errnoOf(DWORD error, const std::string& path) {
         case ERROR_FILE_NOT_FOUND:
         case ERROR_PATH_NOT_FOUND:
             return ENOENT;
-        case ERROR_ACCESS_DENIED:
         case ERROR_SHARING_VIOLATION:
-        case ERROR_LOCK_VIOLATION: {
+        case ERROR_LOCK_VIOLATION:
+            return EBUSY;
+        case ERROR_ACCESS_DENIED: {
             // Windows refuses to open a directory as a file with "access denied".
             const DWORD attributes = ::GetFileAttributesA(path.c_str());
             if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
                 return EISDIR;
             }
-            return EACCES;
+            // A rename over a file that another program holds open is
+            // refused the same way; asking to delete the file tells the two
+            // apart.
+            return heldByAnotherProgram(path) ? EBUSY : EACCES;
         }
         default:
             return EIO;

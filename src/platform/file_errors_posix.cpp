@@ -5,3 +5,7 @@
 bool meansDiskFull(int error) {
     return error == ENOSPC || error == EDQUOT;
 }
+
+int lastFileError() {
+    return errno;
+}

@@ -11,6 +11,12 @@
 // set an atomic flag or do what is safe from both.
 void onStopRequest(void (*handler)(), bool hangUpToo);
 
+// Calls `handler` when the program is asked to reopen its log: on POSIX
+// SIGHUP, by the convention of log rotation (which then no longer stops the
+// program); nothing on Windows, which has no such request. The handler runs
+// as onStopRequest's does and may only set an atomic flag.
+void onReopenRequest(void (*handler)());
+
 // Takes the hard limit of open descriptors as the soft one, for programs
 // that hold many sockets. Nothing where there is no such limit.
 void raiseOpenFileLimit();

@@ -10,6 +10,7 @@
 namespace {
 
 void (*stopHandler)() = nullptr;
+void (*reopenHandler)() = nullptr;
 
 void onSignal(int) {
     if (stopHandler != nullptr) {
@@ -17,20 +18,35 @@ void onSignal(int) {
     }
 }
 
+void onHangUp(int) {
+    if (reopenHandler != nullptr) {
+        reopenHandler();
+    }
+}
+
+void install(int signal, void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    // Calls in progress carry on; the waits (poll, epoll_wait) return anyway.
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(signal, &action, nullptr);
+}
+
 }  // namespace
 
 void onStopRequest(void (*handler)(), bool hangUpToo) {
     stopHandler = handler;
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    // Calls in progress carry on; the waits (poll, epoll_wait) return anyway.
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
+    install(SIGINT, onSignal);
+    install(SIGTERM, onSignal);
     if (hangUpToo) {
-        ::sigaction(SIGHUP, &action, nullptr);
+        install(SIGHUP, onSignal);
     }
+}
+
+void onReopenRequest(void (*handler)()) {
+    reopenHandler = handler;
+    install(SIGHUP, onHangUp);
 }
 
 void raiseOpenFileLimit() {

@@ -30,6 +30,10 @@ void onStopRequest(void (*handler)(), bool) {
     ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 
+// Windows has no request to reopen files: a log there is rotated by copying
+// it and truncating it, which works because the log is opened for appending.
+void onReopenRequest(void (*)()) {}
+
 void raiseOpenFileLimit() {}
 
 void ignoreBrokenPipe() {}

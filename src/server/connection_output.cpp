@@ -101,7 +101,8 @@ Connection* Connections::mostStalled(long long stalledSinceMs) {
 }
 
 bool Connections::wantsInput(const Connection& connection) const {
-    return connection.active() && (!holdingBack_ || (connection.trusted && !holdingBackAll_));
+    return connection.active() && !connection.cooling &&
+           (!holdingBack_ || (connection.trusted && !holdingBackAll_));
 }
 
 void Connections::raisePressure() {

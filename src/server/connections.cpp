@@ -21,6 +21,9 @@ constexpr std::size_t TRIM_AFTER_BYTES = 32 * 1024 * 1024;
 constexpr long long TRIM_EVERY_MS = 10000;
 // How often addresses with nothing left to remember are forgotten.
 constexpr long long SWEEP_EVERY_MS = 60000;
+// Refusals in one turn after which a connection is not read for a while.
+constexpr int REFUSALS_PER_TURN = 20;
+constexpr long long COOLING_MS = 100;
 
 std::string named(const Connection& connection) {
     return "connection " + std::to_string(connection.fd);
@@ -205,6 +208,23 @@ void Connections::expireIdle(Connection& connection, long long now) {
     refuseAndClose(connection, MessageType::Ping, SDK_RC_TIMEOUT);
 }
 
+void Connections::refused(Connection& connection) {
+    if (connection.refusalTurn != turn_) {
+        connection.refusalTurn = turn_;
+        connection.refusals = 0;
+    }
+    if (++connection.refusals < REFUSALS_PER_TURN || connection.cooling) {
+        return;
+    }
+    // What it sends meanwhile waits in its socket, and is read and judged
+    // when the pause is over, like anyone's.
+    connection.cooling = true;
+    arm(connection, now_ + COOLING_MS, DueKind::Cool);
+    updateInterest(connection);
+    log("refusal", named(connection) + " refused " + std::to_string(REFUSALS_PER_TURN) +
+                       " times in a turn: not read for " + std::to_string(COOLING_MS) + " ms");
+}
+
 void Connections::refuseAndClose(Connection& connection, MessageType request, int code) {
     log("refusal", named(connection) + ": closing after error " + reasonWithWords(code));
     send(connection, refusalFrame(request, code));
@@ -339,6 +359,11 @@ void Connections::expireDeadlines() {
                 break;
             case DueKind::Write:
                 checkWriteDeadline(*connection);
+                break;
+            case DueKind::Cool:
+                connection->cooling = false;
+                updateInterest(*connection);
+                handleFrames(*connection);  // what it read before the pause
                 break;
             case DueKind::Idle:
                 expireIdle(*connection, now_);

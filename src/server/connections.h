@@ -41,6 +41,12 @@ struct Connection {
     // a relay that cannot send cannot catch up.
     bool trusted = false;
     int loginRefusals = 0;
+    // Refusals in the turn `refusalTurn`; a connection refused that often in
+    // one turn is not read for a while (`cooling`), so that a flood of
+    // requests past their allowance costs the world next to nothing.
+    int refusals = 0;
+    std::uint64_t refusalTurn = 0;
+    bool cooling = false;
     bool closing = false;  // send what is queued, read nothing more, then close
     // Once a closing connection's output is sent: its sending side is shut
     // and its input discarded until it closes or this time (ms) passes, so
@@ -90,7 +96,10 @@ class Connections {
     // with 21 and closes it at once. `from` names it in the log.
     void add(int fd, std::uint32_t address, const std::string& from);
     // Begins a turn at the clock's present time.
-    void beginTurn() { now_ = clock_(); }
+    void beginTurn() {
+        now_ = clock_();
+        ++turn_;
+    }
     // Input, room to write or an error on a connection's socket.
     void serveEvent(const Poller::Event& event);
     // When the next deadline falls (0 when none): the loop must have ended
@@ -109,6 +118,8 @@ class Connections {
     void close(Connection& connection);
     // Sends Error(request, code) and closes the connection after it.
     void refuseAndClose(Connection& connection, wire::MessageType request, int code);
+    // The world refused one of the connection's requests.
+    void refused(Connection& connection);
     // The connection has a session now: it has no login deadline. A trusted
     // one (a bot) is read even while the others' input is held back.
     void loggedIn(Connection& connection, int session, bool trusted);
@@ -137,7 +148,7 @@ class Connections {
     long long now() const { return now_; }
 
   private:
-    enum class DueKind { Login, Linger, Write, Idle };
+    enum class DueKind { Login, Linger, Write, Cool, Idle };
     struct Due {
         long long ms;
         int fd;
@@ -202,6 +213,7 @@ class Connections {
     AddressAllowances& addresses_;
     LogThrottle throttle_;
     long long now_ = 0;
+    std::uint64_t turn_ = 0;
 
     std::vector<std::unique_ptr<Connection>> byFd_;  // indexed by socket
     std::size_t count_ = 0;

@@ -75,10 +75,10 @@ WorldRules::WorldRules(const ServerConfig& config, Connections& connections,
                        AddressAllowances& addresses)
     : config_(config), connections_(connections), addresses_(addresses) {
     for (const std::string& world : config_.worlds) {
-        places_.push_back({world, {}, {}});
+        places_.emplace_back(world, config_.hearingRange);
     }
     if (places_.empty()) {
-        places_.push_back({"welcome", {}, {}});
+        places_.emplace_back("welcome", config_.hearingRange);
     }
 }
 
@@ -299,13 +299,19 @@ void WorldRules::handleEnter(Avatar& avatar, const Message& message) {
     wire::encodeFrame(avatarArrived(avatar.session, avatar.citizen, avatar.name, 0, 0, 0), arrival);
     // In the order of login, so that a newcomer's roster reads the same way
     // every time.
-    for (int fd : place->members) {
-        Avatar& other = avatars_[fd];
+    for (int member : place->members) {
+        Avatar& other = avatars_[member];
         if (other.connection->dropped) {
             continue;
         }
-        send(*avatar.connection,
-             avatarArrived(other.session, other.citizen, other.name, other.x, other.y, other.z));
+        if (other.arrivalStale) {
+            other.arrival.clear();
+            wire::encodeFrame(
+                avatarArrived(other.session, other.citizen, other.name, other.x, other.y, other.z),
+                other.arrival);
+            other.arrivalStale = false;
+        }
+        connections_.send(*avatar.connection, other.arrival);
         send(other, arrival);
     }
     const int fd = avatar.connection->fd;
@@ -315,6 +321,12 @@ void WorldRules::handleEnter(Avatar& avatar, const Message& message) {
             place->members.begin(), place->members.end(), avatar.session,
             [this](int session, int member) { return session < avatars_[member].session; }),
         fd);
+    place->grid.place(fd, 0, 0, 0);
+    if (avatar.hearAll) {
+        place->hearAll.push_back(fd);
+    }
+    avatar.arrival = std::move(arrival);
+    avatar.arrivalStale = false;
     if (observer_ != nullptr) {
         observer_->arrived({avatar.session, avatar.citizen, avatar.bot, avatar.name, place->name,
                             avatar.x, avatar.y, avatar.z});
@@ -333,6 +345,8 @@ void WorldRules::handleState(Avatar& avatar, const Message& message) {
     avatar.x = message.x;
     avatar.y = message.y;
     avatar.z = message.z;
+    avatar.arrivalStale = true;
+    places_[avatar.place].grid.place(avatar.connection->fd, avatar.x, avatar.y, avatar.z);
     reply(*avatar.connection, MessageType::State, SDK_OK);
     Message moved;
     moved.type = MessageType::AvatarMoved;
@@ -395,11 +409,26 @@ void WorldRules::handleChat(Avatar& avatar, const Message& message) {
         send(*target, frame);
         return;
     }
-    for (int fd : places_[avatar.place].members) {
-        Avatar& other = avatars_[fd];
-        if (&other != &avatar && (chat.chatType == 1 || hears(other, avatar))) {
-            send(other, frame);
+    Place& place = places_[avatar.place];
+    if (chat.chatType == 1) {
+        for (int member : place.members) {
+            if (member != connection.fd) {
+                send(avatars_[member], frame);
+            }
         }
+    } else {
+        // Those who hear all, then those near enough (each once).
+        for (int member : place.hearAll) {
+            if (member != connection.fd) {
+                send(avatars_[member], frame);
+            }
+        }
+        place.grid.forEachNear(avatar.x, avatar.y, avatar.z, [&](int member) {
+            Avatar& other = avatars_[member];
+            if (member != connection.fd && !other.hearAll && hears(other, avatar)) {
+                send(other, frame);
+            }
+        });
     }
     if (observer_ != nullptr && chat.chatType == 0) {
         observer_->said(avatar.session, chat.text);
@@ -459,6 +488,10 @@ void WorldRules::leavePlace(Avatar& avatar) {
     avatar.place = -1;
     const int fd = avatar.connection->fd;
     place.members.erase(std::find(place.members.begin(), place.members.end(), fd));
+    place.grid.remove(fd);
+    if (avatar.hearAll) {
+        place.hearAll.erase(std::find(place.hearAll.begin(), place.hearAll.end(), fd));
+    }
     if (auto named = place.byName.find(avatar.foldedName);
         named != place.byName.end() && named->second == fd) {
         place.byName.erase(named);
@@ -503,6 +536,9 @@ void WorldRules::send(Connection& connection, const Message& message) {
 }
 
 void WorldRules::reply(Connection& connection, MessageType request, int code, int value) {
+    if (code != SDK_OK) {
+        connections_.refused(connection);
+    }
     Message m;
     m.type = MessageType::Reply;
     m.request = request;
@@ -512,6 +548,7 @@ void WorldRules::reply(Connection& connection, MessageType request, int code, in
 }
 
 void WorldRules::refuse(Connection& connection, MessageType request, int code) {
+    connections_.refused(connection);
     Message m;
     m.type = MessageType::Error;
     m.request = request;

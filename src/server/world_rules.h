@@ -12,6 +12,7 @@
 #include "protocol/wire_message.h"
 #include "server/address_allowances.h"
 #include "server/connections.h"
+#include "server/hearing_grid.h"
 #include "server/server_config.h"
 #include "server/token_bucket.h"
 #include "server/world_observer.h"
@@ -39,14 +40,21 @@ class WorldRules : public ConnectionEvents {
         TokenBucket chatLines, moves, entries;
         std::string name;        // as others see it
         std::string foldedName;  // the name in one letter case, to find a clash
-        int place = -1;          // index into places_; -1 when in no world
+        // Its AvatarArrived at its present position, made once for every
+        // newcomer that is told of it.
+        std::string arrival;
+        bool arrivalStale = true;
+        int place = -1;  // index into places_; -1 when in no world
         int x = 0, y = 0, z = 0;
     };
     // One hosted world and who is in it.
     struct Place {
+        Place(std::string world, int hearingRange) : name(std::move(world)), grid(hearingRange) {}
         std::string name;
         std::vector<int> members;                     // sockets, in the order of login
         std::unordered_map<std::string, int> byName;  // folded name -> socket
+        HearingGrid grid;                             // where the members stand
+        std::vector<int> hearAll;                     // members that hear every said line
     };
 
     void handleHello(Connection& connection, const wire::Message& message);

@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "console/file_problems.h"
+#include "platform/file_errors.h"
 #include "platform/line_end.h"
 #include "platform/local_time.h"
 #include "text/cp1251.h"
@@ -13,6 +14,8 @@ std::ofstream ChatLog;
 namespace {
 
 std::string chatLogPath;  // empty when no log was asked for
+std::atomic<bool> reopenRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
 bool tryOpen() {
     errno = 0;
@@ -21,7 +24,7 @@ bool tryOpen() {
     // text mode, without a text-mode reader's or writer's other rewrites.
     ChatLog.open(chatLogPath, std::ios::out | std::ios::app | std::ios::binary);
     if (!ChatLog.is_open()) {
-        noteFileWriteFailed(chatLogPath, errno);
+        noteFileWriteFailed(chatLogPath, lastFileError());
         return false;
     }
     return true;
@@ -41,9 +44,15 @@ void closeChatLog() {
     }
     ChatLog.clear();
     chatLogPath.clear();
+    reopenRequested = false;
 }
 
+void requestChatLogReopen() { reopenRequested = true; }
+
 void writeChatLogLine(const std::string& line) {
+    if (reopenRequested.exchange(false) && ChatLog.is_open()) {
+        ChatLog.close();
+    }
     if (chatLogPath.empty()) {
         return;
     }
@@ -52,12 +61,21 @@ void writeChatLogLine(const std::string& line) {
     if (!ChatLog.is_open() && !tryOpen()) {
         return;
     }
+    // The line with its end, then one write of it: the stream's buffer is
+    // empty after the last flush, so the flush hands the whole line to the
+    // system at once (a line longer than the buffer goes out in one gathered
+    // write with it).
+    std::string record;
+    record.reserve(line.size() + LINE_END.size());
+    record += line;
+    record += LINE_END;
     // A failed write (a full disk, say) must not silence every later line.
     ChatLog.clear();
     errno = 0;
-    ChatLog << line << LINE_END << std::flush;
+    ChatLog.write(record.data(), static_cast<std::streamsize>(record.size()));
+    ChatLog.flush();
     if (ChatLog.fail()) {
-        noteFileWriteFailed(chatLogPath, errno);
+        noteFileWriteFailed(chatLogPath, lastFileError());
     } else {
         noteFileWritten(chatLogPath);
     }

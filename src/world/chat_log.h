@@ -3,6 +3,7 @@
 // The chat log, chat.txt: every event the bot hears, one line each, appended
 // across runs and flushed line by line. Each run's part begins with a banner.
 
+#include <atomic>
 #include <fstream>
 #include <string>
 
@@ -19,8 +20,16 @@ void openChatLog(const std::string& path);
 void closeChatLog();
 
 // Appends one line (bytes as given, then the platform's line end, see
-// platform/line_end.h) and flushes it.
+// platform/line_end.h) and flushes it: the whole line leaves in one write,
+// so a reader or a copy of the file never sees half of it. A reopen asked
+// for since the last line is done first.
 void writeChatLogLine(const std::string& line);
+
+// Asks for the log to be closed and opened again on its path before the next
+// line, so that after a rotation that renamed the file the next line starts
+// a new one: every line lands in one of the two, none twice. Only sets a
+// flag, so it may be called from a signal handler.
+void requestChatLogReopen();
 
 // Local date and time as "dd.mm.yyyy hh:mm:ss".
 std::string currentTimestamp();

@@ -1,7 +1,12 @@
 // The real bot and the real world server over TCP, with scripted avatars.
 
+#include <stdlib.h>
+
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <vector>
 
 #include "e2e/bot_world_fixture.h"
 #include "sdk/reason_codes.h"
@@ -10,6 +15,20 @@
 
 using wire::Message;
 using wire::MessageType;
+
+namespace {
+
+// The "Speaker: line N" numbers of a chat log, in file order.
+std::vector<int> lineNumbers(const std::string& log) {
+    std::vector<int> numbers;
+    const std::string marker = "Speaker: line ";
+    for (auto at = log.find(marker); at != std::string::npos; at = log.find(marker, at + 1)) {
+        numbers.push_back(std::atoi(log.c_str() + at + marker.size()));
+    }
+    return numbers;
+}
+
+}  // namespace
 
 TEST_F(BotWorldTest, RelaysOnlyToDistantAvatarsInTheSpeakersColor) {
     port_ = startServer();
@@ -163,6 +182,58 @@ TEST_F(BotWorldTest, ABurstOfChatLosesNoLine) {
     }
 }
 
+TEST_F(BotWorldTest, ARotationByRenameAndHangUpKeepsEveryLineOnceInOrder) {
+    port_ = startServer();
+    startBotInWorld(port_);
+    ASSERT_TRUE(eventually([&] { return !chatLog().empty(); }));  // the banner
+    TestAvatar speaker;
+    join(speaker, "Speaker", 0, 0);
+    constexpr int LINES = 200, ROTATED_AT = 100;
+    for (int i = 0; i < LINES; ++i) {
+        if (i == ROTATED_AT) {
+            std::error_code renamed;
+            std::filesystem::rename(dir_ / "chat.txt", dir_ / "chat.txt.1", renamed);
+            if (renamed || !bot_.signal(CHILD_HANG_UP)) {
+                GTEST_SKIP() << "no rename of an open file and hang-up signal here";
+            }
+        }
+        speaker.say("line " + std::to_string(i));
+    }
+    std::vector<int> numbers;
+    ASSERT_TRUE(eventually([&] {
+        numbers = lineNumbers(readFile(dir_ / "chat.txt.1"));
+        const std::vector<int> after = lineNumbers(chatLog());
+        numbers.insert(numbers.end(), after.begin(), after.end());
+        return !numbers.empty() && numbers.back() == LINES - 1;
+    }));
+    std::vector<int> expected(LINES);
+    for (int i = 0; i < LINES; ++i) {
+        expected[i] = i;
+    }
+    EXPECT_EQ(numbers, expected);
+    // The lines said after the signal are in the new file, and the old one
+    // keeps the banner.
+    EXPECT_NE(chatLog().find("Speaker: line " + std::to_string(ROTATED_AT)), std::string::npos);
+    EXPECT_EQ(readFile(dir_ / "chat.txt.1").rfind(ru("***Сеанс чата "), 0), 0u);
+    EXPECT_EQ(botErrors(), "");
+}
+
+TEST_F(BotWorldTest, ACopyAndTruncateRotationWritesTheNextLineAtTheStartOfTheFile) {
+    port_ = startServer();
+    startBotInWorld(port_);
+    TestAvatar speaker;
+    join(speaker, "Speaker", 0, 0);
+    speaker.say("line 1");
+    ASSERT_TRUE(eventually([&] { return lineNumbers(chatLog()) == std::vector<int>{1}; }));
+    std::filesystem::copy_file(dir_ / "chat.txt", dir_ / "chat.txt.1");
+    std::filesystem::resize_file(dir_ / "chat.txt", 0);
+    speaker.say("line 2");
+    ASSERT_TRUE(eventually([&] { return !chatLog().empty(); }));
+    // Appending, the bot writes at the file's new end: no hole of zero bytes.
+    EXPECT_EQ(chatLog(), withLineEnds("Speaker: line 2\n"));
+    EXPECT_EQ(lineNumbers(readFile(dir_ / "chat.txt.1")), std::vector<int>{1});
+}
+
 TEST_F(BotWorldTest, AFailedWorldEntryFallsBackToWelcome) {
     port_ = startServer();
     writeBotFiles(port_, "nowhere\n5N 5W\n");
@@ -235,20 +306,68 @@ TEST_F(BotWorldTest, ASecondBotInTheSameDirectoryRefusesBeforeItTouchesAnything)
     EXPECT_FALSE(std::filesystem::exists(dir_ / "address.txt"));
 }
 
+TEST_F(BotWorldTest, EndedInputStopsTheBotNamingTheAnswerAndLeavesWhatItReadAsItWas) {
+    const std::filesystem::path work = dir_ / "work";
+    for (bool fresh : {true, false}) {
+        SCOPED_TRACE(fresh);
+        std::filesystem::remove_all(work);
+        std::filesystem::create_directory(work);
+        if (!fresh) {
+            std::ofstream(work / "home.txt") << "welcome\n0N 0W\n";
+            std::ofstream(work / "account.txt") << "5\n";
+        }
+        std::filesystem::remove(dir_ / "err");
+        ChildProcess bot;
+        ASSERT_TRUE(bot.start(BIN_DIR + "/tintbeacon", {}, work.string(), (dir_ / "out").string(),
+                              (dir_ / "err").string(), {"LC_ALL=C.UTF-8", "LANG=C.UTF-8"}));
+        EXPECT_EQ(bot.stop(CHILD_WAIT), 2);
+        const std::string awaited = fresh ? "название мира для home.txt (файла home.txt нет)"
+                                          : "номер гражданства для account.txt (account.txt "
+                                            "неполон)";
+        EXPECT_EQ(readFile(dir_ / "err"),
+                  withLineEnds("Стандартный ввод закрыт, а ответ не получен: " + awaited +
+                               ". Бот остановлен; ответьте на вопросы, запустив его один раз "
+                               "вручную в его рабочем каталоге.\n"));
+        // What every start makes: the address file, the chat log (empty: the
+        // banner comes once in the world) and the lock; what it read stays.
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(work)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        const std::vector<std::string> made = {"address.txt", "chat.txt", "tintbeacon.lock"};
+        const std::vector<std::string> kept = {"account.txt", "address.txt", "chat.txt",
+                                               "home.txt", "tintbeacon.lock"};
+        EXPECT_EQ(names, fresh ? made : kept);
+        EXPECT_EQ(readFile(work / "chat.txt"), "");
+        EXPECT_EQ(readFile(work / "address.txt"), withLineEnds("127.0.0.1\n6670\n"));
+        if (!fresh) {
+            // As the test wrote them, in text mode.
+            EXPECT_EQ(readFile(work / "home.txt"), withLineEnds("welcome\n0N 0W\n"));
+            EXPECT_EQ(readFile(work / "account.txt"), withLineEnds("5\n"));
+        }
+    }
+}
+
 TEST_F(BotWorldTest, HelpAndVersionAnswerWithoutTouchingTheDirectory) {
     const std::filesystem::path work = dir_ / "work";
     std::filesystem::create_directory(work);
-    for (const char* argument : {"--help", "--version", "--bogus"}) {
+    // A Cyrillic argument (UTF-8 here) comes back readable, on Windows too,
+    // where the bot reads the UTF-16 command line.
+    for (const char* argument : {"--help", "--version", "--мир"}) {
         SCOPED_TRACE(argument);
         ChildProcess bot;
         ASSERT_TRUE(bot.start(BIN_DIR + "/tintbeacon", {argument}, work.string(),
                               (dir_ / "out").string(), (dir_ / "err").string(),
                               {"LC_ALL=C.UTF-8", "LANG=C.UTF-8"}));
-        EXPECT_EQ(bot.stop(CHILD_WAIT), std::string(argument) == "--bogus" ? 64 : 0);
+        EXPECT_EQ(bot.stop(CHILD_WAIT), std::string(argument) == "--мир" ? 64 : 0);
         EXPECT_TRUE(std::filesystem::is_empty(work));
     }
     EXPECT_NE(readFile(dir_ / "out").find("Использование: tintbeacon [--help | --version]"),
               std::string::npos);
     EXPECT_NE(readFile(dir_ / "out").find("tintbeacon 0."), std::string::npos);
-    EXPECT_NE(readFile(dir_ / "err").find("--bogus"), std::string::npos);
+    EXPECT_EQ(readFile(dir_ / "err"),
+              withLineEnds("Бот не принимает аргументов, кроме --help и --version; непонятно: "
+                           "--мир\nНастройки бота — в файлах его рабочего каталога (tintbeacon "
+                           "--help).\n"));
 }

@@ -13,6 +13,7 @@
 // break event where the child shares the test's console, a kill otherwise.
 enum ChildSignal : int {
     CHILD_WAIT = 0,  // sends nothing, only waits for the end
+    CHILD_HANG_UP = 1,
     CHILD_INTERRUPT = 2,
     CHILD_KILL = 9,
     CHILD_TERMINATE = 15,
@@ -45,6 +46,9 @@ class ChildProcess {
     void closeOutput();
     // Writes to its standard input.
     void write(const std::string& text);
+    // Sends the signal and returns at once; false where the system has no
+    // such signal (Windows has none but a kill) or the child is not running.
+    bool signal(int signal);
     // Sends the signal and waits (at most the deadline) for it to end; returns
     // its exit status (128 plus the signal's number when the signal ended it),
     // or -1 when it did not end in time or was not running.

@@ -9,7 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 
-static_assert(CHILD_INTERRUPT == SIGINT && CHILD_KILL == SIGKILL && CHILD_TERMINATE == SIGTERM);
+static_assert(CHILD_HANG_UP == SIGHUP && CHILD_INTERRUPT == SIGINT && CHILD_KILL == SIGKILL && CHILD_TERMINATE == SIGTERM);
 
 ChildProcess::~ChildProcess() {
     stop(CHILD_KILL);
@@ -116,6 +116,10 @@ void ChildProcess::write(const std::string& text) {
         [[maybe_unused]] ssize_t ignored =
             ::write(static_cast<int>(input_), text.data(), text.size());
     }
+}
+
+bool ChildProcess::signal(int signal) {
+    return pid_ > 0 && ::kill(pid_, signal) == 0;
 }
 
 int ChildProcess::stop(int signal, int deadlineMs) {

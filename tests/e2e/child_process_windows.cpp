@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -64,6 +65,16 @@ HANDLE openAppending(const std::string& path) {
     return ::CreateFileA(path.c_str(), FILE_APPEND_DATA,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherited,
                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// UTF-8 as UTF-16, so that a Cyrillic argument reaches the child as typed
+// whatever the ANSI code page.
+std::wstring wide(const std::string& utf8) {
+    const int size = ::MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+    std::wstring text(static_cast<std::size_t>(size > 0 ? size : 1), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, text.data(), size);
+    text.pop_back();  // the terminating zero
+    return text;
 }
 
 HANDLE handleOf(std::intptr_t value) {
@@ -166,7 +177,8 @@ bool ChildProcess::launch(const std::string& program, const std::vector<std::str
         commandLine += " " + quoted(arg);
     }
     std::string block = environmentBlock(environment);
-    STARTUPINFOA startup{};
+    std::wstring wideCommandLine = wide(commandLine);
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = readEnd;
@@ -175,9 +187,9 @@ bool ChildProcess::launch(const std::string& program, const std::vector<std::str
     PROCESS_INFORMATION started{};
     // A process group of its own, so that a break event reaches the child alone.
     const bool ok = err != INVALID_HANDLE_VALUE &&
-                    ::CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                                     CREATE_NEW_PROCESS_GROUP, block.data(), directory.c_str(),
-                                     &startup, &started);
+                    ::CreateProcessW(wide(path).c_str(), wideCommandLine.data(), nullptr, nullptr,
+                                     TRUE, CREATE_NEW_PROCESS_GROUP, block.data(),
+                                     wide(directory).c_str(), &startup, &started);
     ::CloseHandle(readEnd);
     if (err != INVALID_HANDLE_VALUE)
         ::CloseHandle(err);
@@ -206,6 +218,11 @@ void ChildProcess::write(const std::string& text) {
         }
         written += n;
     }
+}
+
+// Windows has no signals to send a running program that leave it running.
+bool ChildProcess::signal(int) {
+    return false;
 }
 
 int ChildProcess::stop(int signal, int deadlineMs) {

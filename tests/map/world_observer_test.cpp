@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
 #include "server/world_server.h"
@@ -29,12 +30,13 @@ class RecordingObserver : public WorldObserver {
     }
     void consoleSent(int sender, std::uint8_t r, std::uint8_t g, std::uint8_t b,
                      const std::string& text, const std::vector<int>& receivers) override {
-        std::string line = "console " + std::to_string(sender) + " " + std::to_string(r) + "," +
-                           std::to_string(g) + "," + std::to_string(b) + " " + text + " to";
+        std::ostringstream line;
+        line << "console " << sender << " " << int{r} << "," << int{g} << "," << int{b} << " "
+             << text << " to";
         for (int session : receivers) {
-            line += " " + std::to_string(session);
+            line << " " << session;
         }
-        add(line);
+        add(line.str());
     }
     std::vector<std::string> lines() {
         std::lock_guard<std::mutex> lock(mutex_);
