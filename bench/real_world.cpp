@@ -106,7 +106,11 @@ bool RealWorld::start(std::size_t maxClients, bool publicLimits) {
 }
 
 long long statusKb(pid_t pid, const std::string& field) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    return procField(pid, "status", field);
+}
+
+long long procField(pid_t pid, const std::string& file, const std::string& field) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/" + file);
     std::string line;
     while (std::getline(in, line)) {
         if (line.compare(0, field.size() + 1, field + ":") == 0) {

@@ -49,6 +49,8 @@ class RealWorld {
     bool keep_ = false;
 };
 
+// The number of a "name: value" line of /proc/PID/FILE ("status", "io"), or -1.
+long long procField(pid_t pid, const std::string& file, const std::string& field);
 // A field of /proc/PID/status in kB (VmRSS, VmHWM), or -1.
 long long statusKb(pid_t pid, const std::string& field);
 // User and system CPU time of the process so far, in seconds.

@@ -16,6 +16,7 @@ TEST(ServerConfig, DefaultsHostWelcomeOnTheBotsPort) {
     EXPECT_TRUE(config->citizens.empty());
     EXPECT_EQ(config->maxTotalOutputBytes, 256u * 1024 * 1024);
     EXPECT_EQ(config->loginTimeoutMs, 10000);
+    EXPECT_EQ(config->idleTimeoutMs, 30000);
     EXPECT_EQ(config->chatRate, 10);
     EXPECT_EQ(config->chatBurst, 20);
     EXPECT_EQ(config->reserved(), 256u);  // a sixteenth of 4096
@@ -43,6 +44,8 @@ TEST(ServerConfig, OptionsAreReadOrRefused) {
                                                              "1048576",
                                                              "--login-timeout",
                                                              "250",
+                                                             "--idle-timeout",
+                                                             "20000",
                                                              "--chat-rate",
                                                              "0.5",
                                                              "--chat-burst",
@@ -70,6 +73,7 @@ TEST(ServerConfig, OptionsAreReadOrRefused) {
     EXPECT_EQ(config->maxOutputBytes, 65536u);
     EXPECT_EQ(config->maxTotalOutputBytes, 1048576u);
     EXPECT_EQ(config->loginTimeoutMs, 250);
+    EXPECT_EQ(config->idleTimeoutMs, 20000);
     EXPECT_EQ(config->chatRate, 0.5);
     EXPECT_EQ(config->chatBurst, 4);
     EXPECT_EQ(config->citizens.at(1), "relay");
@@ -86,6 +90,7 @@ TEST(ServerConfig, OptionsAreReadOrRefused) {
     EXPECT_EQ(config->exempt, (std::set<std::uint32_t>{0x7f000009}));
     std::string ignored;
     EXPECT_EQ(parseServerOptions({"--chat-rate", "0"}, ignored)->chatRate, 0);
+    EXPECT_EQ(parseServerOptions({"--idle-timeout", "0"}, ignored)->idleTimeoutMs, 0);
 
     const std::vector<std::vector<std::string>> refused = {
         {"--listen"},
@@ -100,6 +105,8 @@ TEST(ServerConfig, OptionsAreReadOrRefused) {
         {"--max-output", "10"},
         {"--max-total-output", "10"},
         {"--login-timeout", "0"},
+        // Shorter than the clients' quiet spell before a Ping.
+        {"--idle-timeout", "19999"},
         {"--chat-rate", "-1"},
         {"--chat-rate", "fast"},
         {"--chat-rate", "nan"},

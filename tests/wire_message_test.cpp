@@ -70,6 +70,8 @@ std::vector<Message> oneOfEachType() {
     Message& error = add(MessageType::Error);
     error.request = MessageType::Say;
     error.code = 11;
+    add(MessageType::Ping);
+    add(MessageType::Pong);
     return all;
 }
 
@@ -134,6 +136,9 @@ TEST(WireMessage, MalformedBodiesDecodeToNothing) {
         "",                          // no type
         std::string(1, '\x00'),      // unknown type 0
         std::string(1, '\x63'),      // unknown type 99
+        std::string(1, '\x0A'),      // unknown type 10, after Ping
+        std::string(1, '\x48'),      // unknown type 72, after Pong
+        std::string("\x09\x00", 2),  // Ping with a byte it does not have
         std::string("\x05\x00", 2),  // Say with a truncated length
         std::string("\x05\x00\x03"
                     "ab",

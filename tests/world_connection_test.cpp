@@ -231,3 +231,42 @@ TEST(WorldConnection, AdoptsAConnectedSocketAfterItsHandshake) {
         net::close(ends[0]);
     }
 }
+
+TEST(WorldConnection, WhatCameWhileNoRequestWasOutTellsWhetherTheWorldEndedTheConnection) {
+    struct Case {
+        const char* what;
+        std::string meanwhile;
+        bool closeAfter;
+        bool ended;
+    } cases[] = {
+        {"nothing", "", false, false},
+        {"an answer that came early", frame(replyTo(wire::MessageType::Login, 0)), false, false},
+        {"the world gave up waiting for a login",
+         [] {
+             wire::Message refusal;
+             refusal.type = wire::MessageType::Error;
+             refusal.request = wire::MessageType::Login;
+             refusal.code = SDK_RC_TIMEOUT;
+             return frame(refusal);
+         }(),
+         false, true},
+        {"the end of the stream", "", true, true},
+    };
+    for (const Case& c : cases) {
+        int ends[2];
+        ASSERT_TRUE(net::socketPair(ends));
+        const std::string accepted = frame(replyTo(wire::MessageType::Hello, 0));
+        net::send(ends[0], accepted.data(), accepted.size());
+        WorldConnection connection;
+        ASSERT_EQ(connection.adopt(ends[1], 1000), SDK_OK) << c.what;
+        net::send(ends[0], c.meanwhile.data(), c.meanwhile.size());
+        if (c.closeAfter) {
+            net::shutdownSending(ends[0]);
+        }
+        // Over TCP (the pair on Windows) the bytes take a moment to arrive.
+        connection.wait(c.meanwhile.empty() && !c.closeAfter ? 0 : 1000);
+        EXPECT_EQ(connection.endedWhileIdle(), c.ended) << c.what;
+        EXPECT_EQ(connection.isOpen(), !c.ended) << c.what;
+        net::close(ends[0]);
+    }
+}

@@ -13,7 +13,7 @@
 # and file (the package's library dependencies), lintian, systemd (its
 # systemd-analyze checks the units) and logrotate (to read the rotation rule).
 set -euo pipefail
-packages=(g++ cmake make libreadline-dev libgtest-dev libgmock-dev libbenchmark-dev libmicrohttpd-dev)
+packages=(g++ cmake make libreadline-dev libgtest-dev libgmock-dev libbenchmark-dev libmicrohttpd-dev libsystemd-dev)
 for option in "$@"; do
   case "$option" in
     --fuzz) packages+=(clang libclang-rt-14-dev) ;;

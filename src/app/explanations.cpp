@@ -73,3 +73,21 @@ void explainMalformedCoordinates() {
     printErrorLine(ru("Координаты ") + quoted(StartupConfig.coordinates) + " (" + entrySource() +
                    ru(") не читаются; нужна запись вида 142N 71E или 50S 10W 1a."));
 }
+
+void explainRefusedReconnection(int reason, bool first, int attempts) {
+    if (!first) {
+        printErrorLine(ru("Мир всё ещё отклоняет вход бота (причина ") + std::to_string(reason) +
+                       ru("), попыток: ") + std::to_string(attempts) +
+                       ru(". Проверьте номер гражданства и пароль привилегий в ") + ACCOUNT_FILE +
+                       ru(" и перезапустите бота."));
+        return;
+    }
+    printErrorLine(ru("Переподключение не удалось (причина ") + std::to_string(reason) + ": " +
+                   reasonWordsRussian(reason) + ru("): мир больше не принимает номер гражданства ") +
+                   quoted(StartupConfig.citizenNumber) + ru(" и пароль привилегий из ") +
+                   ACCOUNT_FILE +
+                   ru(" — пароль сменили или гражданство удалили. Впишите верные номер и пароль в ") +
+                   ACCOUNT_FILE +
+                   ru(" и перезапустите бота; до тех пор вход повторяется раз в несколько минут, "
+                      "и бот вернётся сам, если прежние данные снова станут верны."));
+}

@@ -21,3 +21,7 @@ void explainPlacementFailure(int reason);
 void explainPlacementOutsideEveryWorld(int reason);
 // Coordinates that do not read: what was given and what the form is.
 void explainMalformedCoordinates();
+// A reconnection refused for the account after the bot was in the world
+// (the password changed, the citizen removed): in full the first time, what
+// it means and what to do; then a short reminder with the count.
+void explainRefusedReconnection(int reason, bool first, int attempts);

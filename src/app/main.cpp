@@ -15,6 +15,10 @@
 #include "world/chat_log.h"
 
 int main(int argc, char** argv) {
+    // A reader of standard output that goes away (a pager that quits, a log
+    // pipe that restarts) costs its lines, never the bot.
+    ignoreBrokenPipe();
+    startStandardOutputWriter();
     // On Windows the arguments are read from the UTF-16 command line, so that
     // Cyrillic survives whatever the ANSI code page; elsewhere they come in
     // the terminal's encoding.

@@ -3,6 +3,7 @@
 #include <clocale>
 
 #include "app/config_files.h"
+#include "app/service_status.h"
 #include "app/startup_config.h"
 #include "app/world_session.h"
 #include "relay/personal_settings.h"
@@ -27,4 +28,5 @@ void runStartup() {
         saveEntryPoint();
     }
     writeSessionBanner();
+    announceReady();
 }

@@ -1,7 +1,8 @@
 #pragma once
 
 // The start-up sequence: address, personal settings, locale, entry point,
-// account, world session, entry point saved, session banner. Runs once, before
+// account, world session, entry point saved, session banner, and READY to the
+// service manager (app/service_status.h). Runs once, before
 // the main loop; ends the program when the instance cannot be created.
 void runStartup();
 

@@ -8,9 +8,11 @@
 #include "app/coordinates.h"
 #include "app/explanations.h"
 #include "app/number_text.h"
+#include "app/service_status.h"
 #include "app/startup_config.h"
 #include "console/operator_console.h"
 #include "protocol/monotonic_clock.h"
+#include "sdk/connection_notes.h"
 #include "sdk/failure_streak.h"
 #include "sdk/retry_delay.h"
 #include "sdk/world_sdk.h"
@@ -122,12 +124,14 @@ bool outsideEveryWorld = false;
 void enterWorld() {
     outsideEveryWorld = false;
     int rc = SdkEnterWorld(StartupConfig.worldName);
+    noteWorldEntered(StartupConfig.worldName);
     if (rc != SDK_OK) {
         printWithReason("Невозможно зайти в мир. (причина ", rc, "). Захожу в welcome.");
         explainWorldEntryFailure(rc);
         // The fallback's result changes nothing the bot does; the operator is
         // told when it failed too.
         const int fallback = SdkEnterWorld(FALLBACK_WORLD);
+        noteWorldEntered(FALLBACK_WORLD);
         if (fallback != SDK_OK) {
             outsideEveryWorld = true;
             explainFallbackWorldFailure(fallback);
@@ -176,6 +180,7 @@ void placeBot() {
 void setLoginRetryWait(LoginRetryWait wait) { loginRetryWait = wait != nullptr ? wait : sleepMs; }
 
 void openWorldSession() {
+    setAccountRefusalNotice(explainRefusedReconnection);
     initialiseSdk();
     installHandlers();
     createInstance();

@@ -1,5 +1,6 @@
 #include "avatar/avatar_client.h"
 
+#include <algorithm>
 #include <deque>
 #include <memory>
 #include <ostream>
@@ -84,7 +85,10 @@ int Client::run() {
         fds[1].fd = input_->fd();
         fds[1].wantRead = true;
         const int count = inputOpen_ && !waiting ? 2 : 1;
-        const int timeout = waiting ? static_cast<int>(waitUntil_ - nowMs()) : IDLE_POLL_MS;
+        // Never longer than a second, so that the heartbeat is kept in a long /wait too.
+        const int timeout =
+            waiting ? static_cast<int>(std::min<long long>(waitUntil_ - nowMs(), IDLE_POLL_MS))
+                    : IDLE_POLL_MS;
         net::poll(fds, count, timeout < 0 ? 0 : timeout);
         showEvents();
         if (!session_.connection().isOpen()) {

@@ -1,5 +1,7 @@
 #include "avatar/avatar_fleet.h"
 
+#include <algorithm>
+
 #include "platform/net.h"
 #include "protocol/monotonic_clock.h"
 #include "sdk/reason_codes.h"
@@ -34,10 +36,11 @@ Message stateAt(const Position& position) {
 }
 
 // The join's four requests, encoded once, to leave together.
-std::string joinRequests(const AvatarLogin& login) {
+std::string joinRequests(const AvatarLogin& login, std::uint16_t version) {
     std::string out;
     Message hello;
     hello.type = MessageType::Hello;
+    hello.version = version;
     wire::encodeFrame(hello, out);
     Message request;
     request.type = MessageType::Login;
@@ -55,10 +58,21 @@ std::string joinRequests(const AvatarLogin& login) {
     return out;
 }
 
+const std::string& pingFrame() {
+    static const std::string frame = [] {
+        Message ping;
+        ping.type = MessageType::Ping;
+        std::string out;
+        wire::encodeFrame(ping, out);
+        return out;
+    }();
+    return frame;
+}
+
 }  // namespace
 
-AvatarFleet::AvatarFleet(FleetObserver& observer)
-    : observer_(observer), readBuffer_(READ_BUFFER_BYTES) {}
+AvatarFleet::AvatarFleet(FleetObserver& observer, std::uint16_t version)
+    : observer_(observer), version_(version), readBuffer_(READ_BUFFER_BYTES) {}
 
 AvatarFleet::~AvatarFleet() {
     for (Member& member : members_) {
@@ -93,7 +107,7 @@ void AvatarFleet::start(std::size_t index, const AvatarLogin& login) {
         member.code = SDK_RC_BAD_ADDRESS;
         return;
     }
-    member.output = joinRequests(login);
+    member.output = joinRequests(login, version_);
     if (member.output.empty()) {
         member.state = State::Failed;
         member.code = SDK_RC_TEXT_TOO_LONG;
@@ -158,6 +172,7 @@ void AvatarFleet::finishJoin(std::size_t index, int code) {
     member.code = code;
     if (code == SDK_OK) {
         member.state = State::Joined;
+        member.heartbeat.start(nowMs());
         return;
     }
     member.state = State::Failed;
@@ -182,16 +197,51 @@ void AvatarFleet::lose(std::size_t index, int code) {
 }
 
 bool AvatarFleet::turn(int timeoutMs) {
+    const bool heartbeats = version_ >= 2 && !memberOf_.empty();
+    if (heartbeats) {
+        const long long untilSweep = std::max(0LL, nextSweepMs_ - nowMs());
+        if (timeoutMs < 0 || untilSweep < timeoutMs) {
+            timeoutMs = static_cast<int>(untilSweep);
+        }
+    }
     if (!poller_.wait(timeoutMs, ready_)) {
         return false;
     }
+    now_ = nowMs();
     for (const Poller::Event& event : ready_) {
         const auto found = memberOf_.find(event.fd);
         if (found != memberOf_.end()) {  // else closed earlier in this turn
             serve(found->second, event);
         }
     }
+    if (heartbeats && now_ >= nextSweepMs_) {
+        nextSweepMs_ = now_ + HEARTBEAT_SWEEP_MS;
+        keepHeartbeats();
+    }
     return true;
+}
+
+void AvatarFleet::keepHeartbeats() {
+    for (std::size_t i = 0; i < members_.size(); ++i) {
+        Member& member = members_[i];
+        if (member.state != State::Joined) {
+            continue;
+        }
+        switch (member.heartbeat.check(now_)) {
+            case wire::Heartbeat::Due::Nothing:
+                break;
+            case wire::Heartbeat::Due::Lost:
+                lose(i, SDK_RC_TIMEOUT);
+                break;
+            case wire::Heartbeat::Due::Ping:
+                member.heartbeat.pinged(now_);
+                if (member.output.size() < MAX_OUTPUT_BYTES) {
+                    member.output += pingFrame();
+                    flush(i);
+                }
+                break;
+        }
+    }
 }
 
 void AvatarFleet::serve(std::size_t index, const Poller::Event& event) {
@@ -221,6 +271,8 @@ void AvatarFleet::read(std::size_t index) {
             lose(index, SDK_RC_CONNECTION_LOST);
             return;
         }
+        members_[index].heartbeat.heard(now_);
+        bytesReceived_ += n;
         bool protocolError = false;
         const bool ok = members_[index].input.feed(
             readBuffer_.data(), static_cast<std::size_t>(n), [&](std::string_view body) {
@@ -245,6 +297,8 @@ bool AvatarFleet::take(std::size_t index, std::string_view body) {
         case MessageType::AvatarMoved:
         case MessageType::AvatarLeft:
             return true;  // presence is not followed: counted, skipped
+        case MessageType::Pong:
+            return version_ >= 2;  // it was heard, which is all it is for
         case MessageType::ConsoleMessage: {
             const std::optional<std::string_view> text = consoleText(body);
             if (text) {
@@ -349,7 +403,11 @@ void AvatarFleet::flush(std::size_t index) {
         }
         written += static_cast<std::size_t>(n);
     }
-    member.output.erase(0, written);
+    if (written > 0) {
+        bytesSent_ += static_cast<long long>(written);
+        member.heartbeat.sent(now_);
+        member.output.erase(0, written);
+    }
     watchWrite(index, !member.output.empty());
 }
 

@@ -19,6 +19,7 @@
 #include "avatar/avatar_session.h"
 #include "avatar/frame_scan.h"
 #include "platform/poller.h"
+#include "protocol/heartbeat.h"
 
 // What a fleet tells its owner, from inside join and turn. Views stay valid
 // only during the call.
@@ -41,7 +42,15 @@ class AvatarFleet {
     // Unsent output per member beyond which a post is refused.
     static constexpr std::size_t MAX_OUTPUT_BYTES = 4 * 1024 * 1024;
 
-    explicit AvatarFleet(FleetObserver& observer);
+    // Members whose heartbeat is looked at every this often: a Ping after a
+    // quiet spell, a loss (SDK_RC_TIMEOUT) when one goes unanswered.
+    static constexpr int HEARTBEAT_SWEEP_MS = 1000;
+
+    // `version`: the protocol version the members speak; from 2 on they keep
+    // the heartbeat, while version 1 members send no Ping (and the world
+    // does not hold them to its idle limit).
+    explicit AvatarFleet(FleetObserver& observer,
+                         std::uint16_t version = wire::PROTOCOL_VERSION);
     ~AvatarFleet();
     AvatarFleet(const AvatarFleet&) = delete;
     AvatarFleet& operator=(const AvatarFleet&) = delete;
@@ -73,12 +82,16 @@ class AvatarFleet {
     // Sends a State; its reply is taken when it comes.
     int moveTo(std::size_t member, const Position& position);
 
-    // Waits at most timeoutMs for any member, then reads and writes every
-    // member that is ready. Returns false when the wait itself failed.
+    // Waits at most timeoutMs (less when the heartbeat is due) for any member,
+    // then reads and writes every member that is ready and keeps the
+    // heartbeat. Returns false when the wait itself failed.
     bool turn(int timeoutMs);
 
     // Frames received so far, all members together.
     long long framesReceived() const { return framesReceived_; }
+    // Bytes received from and sent to the world so far, all members together.
+    long long bytesReceived() const { return bytesReceived_; }
+    long long bytesSent() const { return bytesSent_; }
 
   private:
     enum class State : std::uint8_t { Idle, Connecting, Joining, Joined, Failed, Lost };
@@ -91,6 +104,7 @@ class AvatarFleet {
         std::uint32_t requestsSent = 0;  // Hello, Login, Enter, then States
         std::uint32_t repliesTaken = 0;
         long long deadlineMs = 0;  // while joining: when the join fails for want of replies
+        wire::Heartbeat heartbeat;
         std::string output;
         FrameScanner input;
     };
@@ -101,6 +115,7 @@ class AvatarFleet {
     void expireJoins();
     void finishJoin(std::size_t member, int code);
     void lose(std::size_t member, int code);
+    void keepHeartbeats();
     void serve(std::size_t member, const Poller::Event& event);
     void read(std::size_t member);
     bool take(std::size_t member, std::string_view body);
@@ -111,6 +126,7 @@ class AvatarFleet {
     void closeSocket(Member& member);
 
     FleetObserver& observer_;
+    std::uint16_t version_;
     Poller poller_;
     std::vector<Member> members_;
     std::unordered_map<int, std::size_t> memberOf_;  // by socket, while it is open
@@ -118,5 +134,9 @@ class AvatarFleet {
     std::size_t joinsUnderWay_ = 0;
     std::vector<char> readBuffer_;  // shared by every member's reads
     long long framesReceived_ = 0;
+    long long bytesReceived_ = 0;
+    long long bytesSent_ = 0;
     long long nextExpiryCheckMs_ = 0;
+    long long now_ = 0;  // the time of the turn under way
+    long long nextSweepMs_ = 0;
 };

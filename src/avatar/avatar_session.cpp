@@ -1,5 +1,6 @@
 #include "avatar/avatar_session.h"
 
+#include "protocol/monotonic_clock.h"
 #include "sdk/reason_codes.h"
 
 using wire::Message;
@@ -71,6 +72,9 @@ std::deque<Message>& AvatarSession::poll() {
     }
     if (connection_.isOpen()) {
         connection_.receive();
+    }
+    if (connection_.isOpen()) {
+        connection_.keepAlive(nowMs());
     }
     for (const Message& event : connection_.events()) {
         notice(event);

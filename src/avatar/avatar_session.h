@@ -43,8 +43,10 @@ public:
     int whisper(int session, const std::string& text);
     int broadcast(const std::string& text);
 
-    // Reads what has arrived, updates who is present, and returns the events
-    // in arrival order (the returned queue is the caller's to empty).
+    // Reads what has arrived, keeps the heartbeat (call it at least every
+    // second or so: a connection whose Ping goes unanswered is closed),
+    // updates who is present, and returns the events in arrival order (the
+    // returned queue is the caller's to empty).
     std::deque<wire::Message>& poll();
 
     // The session of the avatar present with this name (the latest to arrive

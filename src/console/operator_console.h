@@ -7,6 +7,7 @@
 // boundary only: lines out are shown in the terminal's encoding, answers in are
 // turned back into Windows-1251. Tests replace the streams with string streams.
 
+#include <cstddef>
 #include <iosfwd>
 #include <string>
 
@@ -27,9 +28,23 @@ void setConsoleStreams(std::istream& in, std::ostream& out, std::ostream& err,
 // error keeps the platform's text-mode line end (CR LF on Windows).
 void resetConsole();
 
-// Prints one Windows-1251 line on standard output, ends it and flushes.
+// From now on the process's standard output is written by a thread of its
+// own (console/output_writer.h): a reader that stalls or goes away costs the
+// program no more than the lines it does not take. Up to
+// STANDARD_OUTPUT_HOLD_BYTES wait for a stalled reader; further lines are
+// skipped and counted, and a failed write is told once, on standard error.
+// At the program's exit what waits is written within EXIT_DRAIN_MS. Call
+// once, before anything is printed.
+void startStandardOutputWriter();
+inline constexpr std::size_t STANDARD_OUTPUT_HOLD_BYTES = 1024 * 1024;
+inline constexpr int EXIT_DRAIN_MS = 2000;
+
+// Prints one Windows-1251 line on standard output, ends it and flushes (with
+// the writer started: hands it to the writer, which never blocks).
 void printLine(const std::string& cp1251);
-// Prints one Windows-1251 line on standard error, ends it and flushes.
+// Prints one Windows-1251 line on standard error, ends it and flushes. Lines
+// printed on standard output before it are written first when the reader
+// takes them at once, so that a terminal showing both keeps their order.
 void printErrorLine(const std::string& cp1251);
 
 // Reads a whole answer line (without its line end; a CR before it is dropped)

@@ -5,6 +5,7 @@
 // takes bytes, and there is no window.
 
 #include <streambuf>
+#include <string>
 
 enum class StandardStream { Input, Output, Error };
 
@@ -14,6 +15,10 @@ enum class StandardStream { Input, Output, Error };
 // nullptr when the stream is redirected, or on a system without console
 // windows. The buffer lives until the process ends.
 std::streambuf* consoleWindowBuffer(StandardStream stream);
+
+// Shows the UTF-8 text as the title of the program's console window, where it
+// has one; nothing elsewhere.
+void showInConsoleTitle(const std::string& utf8);
 
 // The encoding of the standard streams, when they are not console windows,
 // for an environment whose locale variables name none: true for

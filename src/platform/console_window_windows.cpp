@@ -164,3 +164,9 @@ std::streambuf* consoleWindowBuffer(StandardStream stream) {
     }
     return nullptr;
 }
+
+void showInConsoleTitle(const std::string& utf8) {
+    if (::GetConsoleWindow() != nullptr) {
+        ::SetConsoleTitleW(toWide(utf8).c_str());
+    }
+}

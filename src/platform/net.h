@@ -27,6 +27,11 @@ std::string lastError();
 void close(int fd);
 bool setNonBlocking(int fd);
 void setNoDelay(int fd);
+// TCP keepalive: after `idleSeconds` without traffic the system probes the
+// peer every `intervalSeconds`, and a peer that answers `count` probes in a
+// row with silence breaks the connection (on Windows the count is the
+// system's own).
+void setKeepAlive(int fd, int idleSeconds, int intervalSeconds, int count);
 // Socket buffer sizes; the system may round them.
 void setSendBuffer(int fd, int bytes);
 void setReceiveBuffer(int fd, int bytes);

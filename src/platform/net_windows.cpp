@@ -2,6 +2,7 @@
 // clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <mstcpip.h>
 
 #include <windows.h>
 // clang-format on
@@ -105,6 +106,16 @@ void setNoDelay(int fd) {
     BOOL on = TRUE;
     ::setsockopt(handleOf(fd), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on),
                  sizeof on);
+}
+
+void setKeepAlive(int fd, int idleSeconds, int intervalSeconds, int) {
+    tcp_keepalive settings{};
+    settings.onoff = 1;
+    settings.keepalivetime = static_cast<ULONG>(idleSeconds) * 1000;
+    settings.keepaliveinterval = static_cast<ULONG>(intervalSeconds) * 1000;
+    DWORD returned = 0;
+    ::WSAIoctl(handleOf(fd), SIO_KEEPALIVE_VALS, &settings, sizeof settings, nullptr, 0, &returned,
+               nullptr, nullptr);
 }
 
 void setSendBuffer(int fd, int bytes) {

@@ -196,14 +196,17 @@ void encodeFields(const Message& m, std::string& out) {
             putU8(out, static_cast<std::uint8_t>(m.request));
             putI32(out, m.code);
             break;
+        case MessageType::Ping:
+        case MessageType::Pong:
+            break;
     }
 }
 
 bool knownType(std::uint8_t type) {
     return (type >= static_cast<std::uint8_t>(MessageType::Hello) &&
-            type <= static_cast<std::uint8_t>(MessageType::Console)) ||
+            type <= static_cast<std::uint8_t>(MessageType::Ping)) ||
            (type >= static_cast<std::uint8_t>(MessageType::Reply) &&
-            type <= static_cast<std::uint8_t>(MessageType::Error));
+            type <= static_cast<std::uint8_t>(MessageType::Pong));
 }
 
 void decodeFields(BodyReader& in, Message& m) {
@@ -294,6 +297,9 @@ void decodeFields(BodyReader& in, Message& m) {
         case MessageType::Error:
             m.request = static_cast<MessageType>(in.u8());
             m.code = in.i32();
+            break;
+        case MessageType::Ping:
+        case MessageType::Pong:
             break;
     }
 }

@@ -17,7 +17,10 @@
 namespace wire {
 
 inline constexpr std::uint32_t PROTOCOL_MAGIC = 0x54425750;  // "TBWP"
-inline constexpr std::uint16_t PROTOCOL_VERSION = 1;
+// The version clients send; a world takes every version from the first on.
+// Version 2 added the heartbeat (Ping and Pong).
+inline constexpr std::uint16_t PROTOCOL_VERSION = 2;
+inline constexpr std::uint16_t FIRST_PROTOCOL_VERSION = 1;
 
 inline constexpr std::size_t FRAME_HEADER_BYTES = 4;
 inline constexpr std::size_t MAX_BODY_BYTES = 8192;
@@ -38,6 +41,7 @@ enum class MessageType : std::uint8_t {
     Whisper = 6,
     Broadcast = 7,
     Console = 8,
+    Ping = 9,  // since version 2: the server answers Pong
     // Server to client.
     Reply = 64,
     AvatarArrived = 65,
@@ -46,6 +50,7 @@ enum class MessageType : std::uint8_t {
     Chat = 68,
     ConsoleMessage = 69,
     Error = 70,
+    Pong = 71,  // since version 2: the answer to Ping
 };
 
 enum class LoginKind : std::uint8_t { Avatar = 0, Bot = 1 };

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "app/service_status.h"
 #include "app/startup_config.h"
 #include "relay/color_command.h"
 #include "relay/console_line.h"
@@ -75,6 +76,7 @@ void relayPendingLine(int speaker) {
     if (speakerOff != 0) {
         return;
     }
+    bool relayed = false;
     for (int j = 0; j < AvatarRoster.size(); ++j) {
         if (j == speaker) {
             continue;
@@ -87,13 +89,19 @@ void relayPendingLine(int speaker) {
             beyondRelayDistance(AvatarRoster.y[speaker], AvatarRoster.y[j]) ||
             beyondRelayDistance(AvatarRoster.z[speaker], AvatarRoster.z[j])) {
             sendConsoleLine(AvatarRoster.sessions[j], PendingChat.relayLine);
+            relayed = true;
         }
+    }
+    if (relayed) {
+        noteLineRelayed();
     }
 }
 
 void runMainLoopTurn() {
     SdkProcessEvents(0);
+    keepServiceInformed();
     if (!pendingChatIsEmpty()) {
+        noteLineHeard();
         int speaker = indexOfSession(PendingChat.speakerSession);
         if (speaker != -1) {
             const std::string line = PendingChat.text;

@@ -3,10 +3,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <ctime>
 
 #include "console/operator_console.h"
 #include "platform/net.h"
 #include "platform/process.h"
+#include "sdk/connection_notes.h"
 #include "sdk/reason_text.h"
 #include "text/cp1251.h"
 #include "protocol/monotonic_clock.h"
@@ -129,7 +131,11 @@ int NetworkBackend::logInAs(wire::LoginKind kind) {
     if (login_) {
         return SDK_RC_ALREADY_LOGGED_IN;
     }
-    if (!connection_.isOpen()) {
+    // The operator may have taken long over an answer asked again after a
+    // refusal, and the world closed the connection for want of a login
+    // meanwhile: what it sent then (its refusal, the end of the stream) ends
+    // the connection here, not as a false answer to this login.
+    if (connection_.endedWhileIdle()) {
         // A refused attempt may have cost the connection (a timeout): retry on a new one.
         int rc = connection_.open(address_, port_, CONNECT_TIMEOUT_MS);
         if (rc != SDK_OK) {
@@ -250,6 +256,14 @@ int NetworkBackend::processEvents(int /*argument*/) {
     if (connection_.isOpen()) {
         connection_.flush();
     }
+    if (connection_.isOpen()) {
+        // A world that has gone silent and does not answer its Ping is as
+        // lost as one that closed the connection.
+        const int rc = connection_.keepAlive(nowMs());
+        if (!connection_.isOpen()) {
+            noticeLoss(rc);
+        }
+    }
     if (connection_.isOpen() && connection_.unsentBytes() >= OUTPUT_HIGH_WATER_BYTES) {
         // Events wait in the socket, unread, until the output drains; none
         // is lost, and the bot makes no new output meanwhile.
@@ -326,14 +340,15 @@ void NetworkBackend::noticeLoss(int code) {
     }
     present_.clear();
     recovering_ = true;
+    ConnectionNotes.connected = false;
     retry_.lost(nowMs());
-    scheduleRetry();
+    scheduleRetry(retry_);
 }
 
-void NetworkBackend::scheduleRetry() {
+void NetworkBackend::scheduleRetry(RetryDelay& retry) {
     // Half the delay is fixed and half random, so that many clients cut off
     // together do not come back together.
-    const int delay = retry_.next();
+    const int delay = retry.next();
     std::uniform_int_distribution<int> spread(0, delay / 2);
     nextAttemptMs_ = nowMs() + delay / 2 + spread(jitter_);
 }
@@ -355,18 +370,42 @@ void NetworkBackend::tryRecovery() {
     if (rc != SDK_OK) {
         connection_.close();
         reportRecoveryFailure(rc);
-        scheduleRetry();
+        if (rc == SDK_RC_BAD_CREDENTIALS) {
+            scheduleRetry(refusedRetry_);
+        } else {
+            refusedRetry_.reset();
+            scheduleRetry(retry_);
+        }
         return;
     }
     recoveryFailures_.succeed();
+    refusedRetry_.reset();
     recovering_ = false;
     retry_.connected(nowMs());
+    ConnectionNotes.connected = true;
+    ++ConnectionNotes.reconnections;
+    ConnectionNotes.lastReconnection = std::time(nullptr);
     printErrorLine(ru("Связь с миром восстановлена"));
     takeReceivedEvents();
 }
 
 void NetworkBackend::reportRecoveryFailure(int code) {
-    switch (recoveryFailures_.fail(code, nowMs())) {
+    const FailureStreak::Report report = recoveryFailures_.fail(code, nowMs());
+    if (code == SDK_RC_BAD_CREDENTIALS && report != FailureStreak::Report::Quiet) {
+        const bool first = report == FailureStreak::Report::Full;
+        if (AccountRefusalNotice notice = accountRefusalNotice()) {
+            notice(code, first, recoveryFailures_.count());
+        } else if (first) {
+            reportOnStandardError("Мир отклонил вход при переподключении (", code,
+                                  "); попытки продолжаются раз в несколько минут");
+        } else {
+            printErrorLine(ru("Вход при переподключении всё ещё отклоняется (причина ") +
+                           std::to_string(code) + ru("), попыток: ") +
+                           std::to_string(recoveryFailures_.count()));
+        }
+        return;
+    }
+    switch (report) {
         case FailureStreak::Report::Full:
             reportOnStandardError("Переподключение не удалось (", code, "); попытки продолжаются");
             break;

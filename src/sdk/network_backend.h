@@ -44,6 +44,11 @@ class NetworkBackend : public SdkBackend {
     // delay from the beginning again; a world that takes the login and drops
     // at once keeps the delay at its longest.
     static constexpr int STABLE_CONNECTION_MS = 10000;
+    // After a reconnection refused for the account (a changed password, a
+    // removed citizen) the world will not take the same login soon: the
+    // attempts go on in minutes, not seconds (half of each delay random).
+    static constexpr int FIRST_REFUSED_RETRY_MS = 120000;
+    static constexpr int MAX_REFUSED_RETRY_MS = 600000;
 
     NetworkBackend();
     NetworkBackend(const NetworkBackend&) = delete;
@@ -82,7 +87,7 @@ class NetworkBackend : public SdkBackend {
     void queueEvent(const wire::Message& message);
     void noticeLoss(int code);
     void tryRecovery();
-    void scheduleRetry();
+    void scheduleRetry(RetryDelay& delay);
     // A failed reconnection: in full once per reason, then now and then.
     void reportRecoveryFailure(int code);
     void deliverQueued();
@@ -98,6 +103,7 @@ class NetworkBackend : public SdkBackend {
     bool recovering_ = false;
     long long nextAttemptMs_ = 0;
     RetryDelay retry_{FIRST_RETRY_MS, MAX_RETRY_MS, STABLE_CONNECTION_MS};
+    RetryDelay refusedRetry_{FIRST_REFUSED_RETRY_MS, MAX_REFUSED_RETRY_MS, 0};
     FailureStreak recoveryFailures_;
     std::minstd_rand jitter_;
     std::map<int, std::string> present_;  // sessions reported arrived and not left

@@ -76,6 +76,7 @@ int WorldConnection::open(const std::string& address, int port, int timeoutMs) {
 int WorldConnection::adopt(int fd, int timeoutMs) {
     close();
     fd_ = fd;
+    heartbeat_.start(nowMs());
     if (!net::setNonBlocking(fd_)) {
         close();
         return SDK_RC_CONNECT_FAILED;
@@ -95,6 +96,7 @@ void WorldConnection::close() {
         fd_ = -1;
     }
     output_.clear();
+    socketFull_ = false;
     console_.targets.clear();
     reader_ = wire::FrameReader{};
     events_.clear();
@@ -206,9 +208,11 @@ int WorldConnection::flush() {
     }
     closeConsoleBatch();
     std::size_t written = 0;
+    bool full = false;
     while (written < output_.size()) {
         const long n = net::send(fd_, output_.data() + written, output_.size() - written);
         if (n == net::AGAIN) {
+            full = true;
             break;
         }
         if (n <= 0) {
@@ -216,8 +220,40 @@ int WorldConnection::flush() {
         }
         written += static_cast<std::size_t>(n);
     }
-    output_.erase(0, written);
+    if (written > 0) {
+        const long long now = nowMs();
+        heartbeat_.sent(now);
+        // A socket that was full takes bytes again only once the world has
+        // acknowledged some: it is there, even while its answers wait unread
+        // behind the bot's own output.
+        if (socketFull_) {
+            heartbeat_.heard(now);
+        }
+        output_.erase(0, written);
+    }
+    socketFull_ = full;
     return SDK_OK;
+}
+
+int WorldConnection::keepAlive(long long now) {
+    if (fd_ < 0) {
+        return SDK_RC_CONNECTION_LOST;
+    }
+    switch (heartbeat_.check(now)) {
+        case wire::Heartbeat::Due::Nothing:
+            return SDK_OK;
+        case wire::Heartbeat::Due::Lost:
+            return closeWith(SDK_RC_TIMEOUT);
+        case wire::Heartbeat::Due::Ping:
+            break;
+    }
+    Message ping;
+    ping.type = MessageType::Ping;
+    // Output that fills the buffer stands for the Ping: the world has the
+    // same time to show it is there.
+    heartbeat_.pinged(now);
+    const int rc = post(ping);
+    return rc == SDK_OK ? flush() : SDK_OK;
 }
 
 int WorldConnection::writeAllBefore(long long deadline) {
@@ -245,6 +281,7 @@ int WorldConnection::receive() {
         if (n <= 0) {
             return closeWith(SDK_RC_CONNECTION_LOST);
         }
+        heartbeat_.heard(nowMs());
         reader_.append(buffer, static_cast<std::size_t>(n));
         std::string body;
         for (;;) {
@@ -259,6 +296,9 @@ int WorldConnection::receive() {
             if (!message || !hasCleanTexts(*message)) {
                 return closeWith(SDK_RC_PROTOCOL_ERROR);
             }
+            if (message->type == MessageType::Pong) {
+                continue;  // its bytes have done their work: something was heard
+            }
             bool answers = message->type == MessageType::Reply ||
                            (message->type == MessageType::Error && isRequest(message->request));
             // One request is answered at a time: a reply that answers
@@ -270,6 +310,21 @@ int WorldConnection::receive() {
         }
     }
     return SDK_OK;
+}
+
+bool WorldConnection::endedWhileIdle() {
+    if (fd_ < 0) {
+        return true;
+    }
+    // As if a request were out, so that one answer is taken, not refused.
+    const bool awaiting = awaitingReply_;
+    awaitingReply_ = true;
+    receive();
+    awaitingReply_ = awaiting;
+    if (fd_ >= 0 && !awaiting && !replies_.empty() && replies_.front().type == MessageType::Error) {
+        close();
+    }
+    return fd_ < 0;
 }
 
 bool WorldConnection::wait(int timeoutMs) {

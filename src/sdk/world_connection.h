@@ -10,6 +10,7 @@
 #include <deque>
 #include <string>
 
+#include "protocol/heartbeat.h"
 #include "protocol/wire_message.h"
 
 class WorldConnection {
@@ -77,6 +78,18 @@ class WorldConnection {
     // (a control byte in a name or chat text, one but TAB, LF and CR in a
     // console text).
     int receive();
+    // The heartbeat, to be called now and then (at least every second or so):
+    // sends a Ping after a quiet spell, and when a Ping has gone unanswered
+    // for wire::PING_ANSWER_MS closes the connection and returns
+    // SDK_RC_TIMEOUT. `nowMs` is nowMs() (protocol/monotonic_clock.h); tests
+    // pass later times to skip the waits.
+    int keepAlive(long long nowMs);
+    // Reads what arrived while no request was out. True, with the
+    // connection closed, when the world ended it meanwhile: the end of the
+    // stream, or a refusal of Hello or Login that answers nothing asked (a
+    // world sends one before it closes a connection that did not log in in
+    // time). A reply that comes early is kept for the next request.
+    bool endedWhileIdle();
     // Waits up to the timeout until something arrives (or, with output
     // pending, until it can be written). Returns false when the wait failed.
     bool wait(int timeoutMs);
@@ -96,6 +109,8 @@ class WorldConnection {
     std::string output_;
     wire::Message console_;  // the console message being gathered, if it has targets
     wire::FrameReader reader_;
+    wire::Heartbeat heartbeat_;
+    bool socketFull_ = false;  // the last flush left output the socket would not take
     std::deque<wire::Message> events_;
     std::deque<wire::Message> replies_;
     bool awaitingReply_ = false;  // a request is out and its reply not yet taken

@@ -125,6 +125,7 @@ void Connections::add(int fd, std::uint32_t address, const std::string& from) {
     connection.address = address;
     connection.serial = nextSerial_++;
     connection.loginDeadlineMs = now_ + config_.loginTimeoutMs;
+    connection.lastInputMs = now_;
     notLoggedIn_.emplace(connection.serial, fd);
     arm(connection, connection.loginDeadlineMs, DueKind::Login);
     if (!poller_.add(fd, Poller::READ)) {
@@ -181,6 +182,34 @@ void Connections::loggedIn(Connection& connection, int session, bool trusted) {
     }
 }
 
+void Connections::keepsHeartbeat(Connection& connection) {
+    if (config_.idleTimeoutMs <= 0 || connection.heartbeat) {
+        return;
+    }
+    connection.heartbeat = true;
+    connection.lastInputMs = now_;
+    armIdle(connection);
+}
+
+void Connections::armIdle(const Connection& connection) {
+    constexpr long long SECOND = 1000;
+    const long long due = connection.lastInputMs + config_.idleTimeoutMs;
+    arm(connection, (due + SECOND - 1) / SECOND * SECOND, DueKind::Idle);
+}
+
+void Connections::expireIdle(Connection& connection, long long now) {
+    if (!connection.active()) {
+        return;
+    }
+    if (now - connection.lastInputMs < config_.idleTimeoutMs) {
+        armIdle(connection);  // it spoke meanwhile: look again at its new limit
+        return;
+    }
+    log("idle", named(connection) + " idle for " +
+                    std::to_string((now - connection.lastInputMs) / 1000) + " s: closing");
+    refuseAndClose(connection, MessageType::Ping, SDK_RC_TIMEOUT);
+}
+
 void Connections::refused(Connection& connection) {
     if (connection.refusalTurn != turn_) {
         connection.refusalTurn = turn_;
@@ -219,6 +248,9 @@ void Connections::readFrom(Connection& connection) {
             return;
         }
         budget -= static_cast<std::size_t>(n);
+        if (connection.heartbeat) {
+            connection.lastInputMs = now_;
+        }
         // Each chunk is handled before the next is read, so that no more than
         // one partial frame waits in the reader (but when input is held back
         // in the middle of a chunk: then its rest waits for the hold to end).
@@ -334,6 +366,9 @@ void Connections::expireDeadlines() {
                 connection->cooling = false;
                 updateInterest(*connection);
                 handleFrames(*connection);  // what it read before the pause
+                break;
+            case DueKind::Idle:
+                expireIdle(*connection, now_);
                 break;
         }
     }

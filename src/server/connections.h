@@ -62,6 +62,10 @@ struct Connection {
     std::uint64_t refusalTurn = 0;
     bool cooling = false;
     long long loginDeadlineMs = 0;  // closed when not logged in by then
+    // It keeps the heartbeat (protocol version 2), so it is held to the idle
+    // limit: closed once nothing has come from it for that long.
+    bool heartbeat = false;
+    long long lastInputMs = 0;  // when bytes last came from it
 
     // Neither closing nor dropped.
     bool active() const { return !closing && !dropped; }
@@ -122,6 +126,11 @@ class Connections {
     // The connection has a session now: it has no login deadline. A trusted
     // one (a bot) is read even while the others' input is held back.
     void loggedIn(Connection& connection, int session, bool trusted);
+    // The connection keeps the heartbeat: from now on it is closed, with
+    // Error(Ping, 6), once it has sent nothing for the configured idle limit
+    // (looked at once a second). Others are exempt; TCP keepalive finds
+    // their dead peers, far more slowly.
+    void keepsHeartbeat(Connection& connection);
     // The connection on `fd`, or nullptr.
     Connection* find(int fd);
 
@@ -142,7 +151,7 @@ class Connections {
     long long now() const { return now_; }
 
   private:
-    enum class DueKind { Login, Linger, Write, Cool };
+    enum class DueKind { Login, Linger, Write, Cool, Idle };
     struct Due {
         long long ms;
         int fd;
@@ -186,6 +195,10 @@ class Connections {
     // Drops the connection when its socket has taken nothing for the write
     // timeout, else looks again when that could be so.
     void checkWriteDeadline(Connection& connection);
+    // The next look at an idle connection: its limit from its last input,
+    // rounded up to a whole second so that many such looks share a turn.
+    void armIdle(const Connection& connection);
+    void expireIdle(Connection& connection, long long now);
     void expireDeadlines();
     // Finishes what closing and dropping began this turn: lingers those
     // whose output went, closes those dropped; repeats while that causes

@@ -7,6 +7,8 @@
 
 #include "platform/net.h"
 
+#include "protocol/heartbeat.h"
+
 namespace {
 
 std::optional<long long> parseNumber(const std::string& text, long long low, long long high) {
@@ -105,6 +107,11 @@ bool parseExempt(const std::string& text, ServerConfig& config) {
     return true;
 }
 
+// The shortest idle limit: the clients' quiet spell before a Ping, and time
+// for the Ping to arrive.
+constexpr long long MIN_IDLE_TIMEOUT_MS = wire::QUIET_BEFORE_PING_MS + 5000;
+static_assert(MIN_IDLE_TIMEOUT_MS == 20000, "the option's words name it");
+
 // Every option of the server, writing into `config`.
 std::vector<OptionEntry> serverOptions(ServerConfig& config) {
     return {
@@ -132,6 +139,12 @@ std::vector<OptionEntry> serverOptions(ServerConfig& config) {
          numberInto(config.writeTimeoutMs, 100, 3600000)},
         {"login-timeout", true, "a number of ms from 1 to 3600000",
          numberInto(config.loginTimeoutMs, 1, 3600000)},
+        {"idle-timeout", true, "0 (off) or a number of ms from 20000 to 3600000",
+         [&config](const std::string& value) {
+             auto number = parseNumber(value, 0, 3600000);
+             config.idleTimeoutMs = static_cast<int>(number.value_or(0));
+             return number && (*number == 0 || *number >= MIN_IDLE_TIMEOUT_MS);
+         }},
         {"chat-rate", true, "lines per second, a decimal number from 0 to 1000000 (0: no limit)",
          rateInto(config.chatRate)},
         {"chat-burst", true, "a number from 1 to 1000000", numberInto(config.chatBurst, 1, 1000000)},
@@ -192,7 +205,7 @@ const char* serverUsage() {
            "                        [--citizen NUMBER:PASSWORD[:bot]]... [--hearing-range UNITS]\n"
            "                        [--max-clients N] [--reserved-places N] [--max-output BYTES]\n"
            "                        [--max-total-output BYTES] [--write-timeout MS]\n"
-           "                        [--login-timeout MS] [--login-attempts N]\n"
+           "                        [--login-timeout MS] [--login-attempts N] [--idle-timeout MS]\n"
            "                        [--chat-rate LINES_PER_S] [--chat-burst N]\n"
            "                        [--move-rate MOVES_PER_S] [--move-burst N]\n"
            "                        [--enter-rate ENTRIES_PER_S] [--enter-burst N]\n"
@@ -205,14 +218,14 @@ const char* serverUsage() {
            "--max-clients 4096\n"
            "          --reserved-places (a sixteenth of --max-clients) --max-output 4194304\n"
            "          --max-total-output 268435456 --write-timeout 10000 --login-timeout 10000\n"
-           "          --login-attempts 3 --chat-rate 10 --chat-burst 20 --move-rate 20 "
+           "          --login-attempts 3 --idle-timeout 30000 --chat-rate 10 --chat-burst 20 --move-rate 20 "
            "--move-burst 40\n"
            "          --enter-rate 0.2 --enter-burst 3 --address-share 4 "
            "--address-connections 16\n"
            "          --connect-rate 2 --connect-burst 16\n"
            "A rate of 0 switches that limit off; --address-share 0 switches off the limits per\n"
            "address, and --exempt spares one address all of them. Only citizens given with\n"
-           ":bot may log in as bots.\n"
+           ":bot may log in as bots. --idle-timeout 0 switches the idle limit off.\n"
            "--http serves the live map (off by default; address 127.0.0.1 when only a port is "
            "given)\n";
 }

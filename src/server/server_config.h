@@ -41,6 +41,11 @@ struct ServerConfig {
     int writeTimeoutMs = 10000;
     // A connection not logged in this long after it was accepted is closed.
     int loginTimeoutMs = 10000;
+    // A connection that keeps the heartbeat (protocol version 2) and has
+    // sent nothing this long is closed, so that an avatar whose host or path
+    // died leaves; 0 switches the limit off. Clients speak at least every
+    // wire::QUIET_BEFORE_PING_MS, so a shorter limit would close healthy ones.
+    int idleTimeoutMs = 30000;
     // Said, whispered and broadcast lines per session: `chatRate` a second on
     // average, `chatBurst` at once. A rate of 0 switches the limit off.
     double chatRate = 10;

@@ -11,6 +11,12 @@ namespace {
 // Connections taken from the listener in one turn; the kernel's backlog
 // holds the rest for the next.
 constexpr int ACCEPTS_PER_TURN = 1024;
+// TCP keepalive of every connection: probes after a minute of silence, ten
+// seconds apart, and a peer that answers none of three is gone (about 90 s).
+// A client that keeps the heartbeat is never that silent.
+constexpr int KEEPALIVE_IDLE_S = 60;
+constexpr int KEEPALIVE_INTERVAL_S = 10;
+constexpr int KEEPALIVE_PROBES = 3;
 
 // "127.0.0.5:40312" -> 127.0.0.5; 0 when it does not read.
 std::uint32_t addressOf(const std::string& peer) {
@@ -142,6 +148,9 @@ void ServerLoop::acceptAll(Connections& connections) {
             return;
         }
         net::setNoDelay(fd);
+        // Version 1 clients send no Ping and are exempt from the idle
+        // limit: the system's probes find those whose host or path died.
+        net::setKeepAlive(fd, KEEPALIVE_IDLE_S, KEEPALIVE_INTERVAL_S, KEEPALIVE_PROBES);
         connections.add(fd, addressOf(peer), "from " + peer);
     }
 }

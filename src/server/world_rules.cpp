@@ -101,6 +101,14 @@ void WorldRules::received(Connection& connection, const Message& message) {
         handleLogin(connection, message);
         return;
     }
+    if (message.type == MessageType::Ping) {
+        // Answered whatever the version and state: it asks only whether
+        // the world is there.
+        Message pong;
+        pong.type = MessageType::Pong;
+        send(connection, pong);
+        return;
+    }
     Avatar* avatar = avatarOf(connection);
     switch (message.type) {
         case MessageType::Enter:
@@ -139,13 +147,18 @@ void WorldRules::handleHello(Connection& connection, const Message& message) {
         connections_.refuseAndClose(connection, MessageType::Hello, SDK_RC_PROTOCOL_ERROR);
         return;
     }
-    if (message.version != wire::PROTOCOL_VERSION) {
+    if (message.version < wire::FIRST_PROTOCOL_VERSION || message.version > wire::PROTOCOL_VERSION) {
         reply(connection, MessageType::Hello, SDK_RC_VERSION_MISMATCH, wire::PROTOCOL_VERSION);
         connections_.close(connection);
         return;
     }
     connection.greeted = true;
     reply(connection, MessageType::Hello, SDK_OK, wire::PROTOCOL_VERSION);
+    // A version 1 client knows no Ping, so it cannot keep a quiet session
+    // open: it is exempt from the idle limit.
+    if (message.version >= 2) {
+        connections_.keepsHeartbeat(connection);
+    }
 }
 
 int WorldRules::loginCode(const Connection& connection, const Message& message) const {

@@ -1,51 +1,22 @@
 // The real bot and the real world server over TCP, with scripted avatars.
 
-#include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <iterator>
-#include <optional>
 #include <string>
-#include <thread>
+#include <vector>
 
-#include "e2e/child_process.h"
+#include "e2e/bot_world_fixture.h"
 #include "sdk/reason_codes.h"
 #include "support/line_ends.h"
-#include "support/temporary_directory.h"
-#include "support/test_avatar.h"
 #include "text/cp1251.h"
-#include "protocol/monotonic_clock.h"
 
 using wire::Message;
 using wire::MessageType;
 
 namespace {
-
-constexpr int DEADLINE_MS = 15000;
-const std::string BIN_DIR = TINTBEACON_BIN_DIR;
-const std::string BOT_NAME = "[Tintbeacon]";
-
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Polls the condition until it holds or the deadline passes.
-bool eventually(const std::function<bool()>& condition, int deadlineMs = DEADLINE_MS) {
-    const long long deadline = nowMs() + deadlineMs;
-    while (!condition()) {
-        if (nowMs() >= deadline) {
-            return false;
-        }
-        // Polling a file or process, not pacing the test.
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
 
 // The "Speaker: line N" numbers of a chat log, in file order.
 std::vector<int> lineNumbers(const std::string& log) {
@@ -57,113 +28,7 @@ std::vector<int> lineNumbers(const std::string& log) {
     return numbers;
 }
 
-bool isConsole(const Message& m) {
-    return m.type == MessageType::ConsoleMessage;
-}
-
 }  // namespace
-
-class BotWorldTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        dir_ = makeTemporaryDirectory("tintbeacon-e2e");
-        ASSERT_FALSE(dir_.empty());
-    }
-    void TearDown() override {
-        bot_.stop(CHILD_KILL);
-        server_.stop(CHILD_KILL);
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-    }
-
-    // Starts the world server on the port (0: a free one) and returns its port.
-    int startServer(int port = 0) {
-        const std::string out = (dir_ / "world.out").string();
-        std::filesystem::remove(out);
-        bool started = server_.start(
-            BIN_DIR + "/tintbeacon-world",
-            {"--listen", "127.0.0.1:" + std::to_string(port), "--world", "welcome", "--world",
-             "lobby", "--citizen", "1:demo:bot", "--citizen", "7:seven", "--citizen", "8:eight:bot",
-             // These tests send bursts of lines at the bot, not at the world's chat limit.
-             "--chat-rate", "0"},
-            dir_.string(), out, (dir_ / "world.err").string());
-        EXPECT_TRUE(started);
-        const std::string prefix = "listening on 127.0.0.1:";
-        std::string text;
-        EXPECT_TRUE(eventually([&] {
-            text = readFile(out);
-            return text.find('\n') != std::string::npos;
-        }));
-        std::string::size_type at = text.find(prefix);
-        return at == std::string::npos ? 0 : std::atoi(text.c_str() + at + prefix.size());
-    }
-
-    void writeBotFiles(int port, const std::string& home = "welcome\n0N 0W\n",
-                       const std::string& account = "1\ndemo\nyes\n0.4\n") {
-        std::ofstream(dir_ / "address.txt") << "127.0.0.1\n" << port << "\n";
-        std::ofstream(dir_ / "home.txt") << home;
-        std::ofstream(dir_ / "account.txt") << account;
-    }
-
-    void startBot() {
-        ASSERT_TRUE(bot_.start(BIN_DIR + "/tintbeacon", {}, dir_.string(),
-                               (dir_ / "bot.out").string(), (dir_ / "bot.err").string(),
-                               {"LC_ALL=C.UTF-8", "LANG=C.UTF-8"}));
-    }
-
-    // Waits until the bot's standard output holds the text (UTF-8) `count` times.
-    bool botPrinted(const std::string& text, int count = 1) {
-        return eventually([&] {
-            std::string out = botOutput();
-            int found = 0;
-            for (auto at = out.find(text); at != std::string::npos; at = out.find(text, at + 1)) {
-                ++found;
-            }
-            return found >= count;
-        });
-    }
-    std::string botOutput() { return readFile(dir_ / "bot.out"); }
-    std::string botErrors() { return readFile(dir_ / "bot.err"); }
-    std::string chatLog() { return readFile(dir_ / "chat.txt"); }
-
-    // Starts the bot with its files and waits until it stands in the world.
-    void startBotInWorld(int port) {
-        writeBotFiles(port);
-        startBot();
-        ASSERT_TRUE(botPrinted("Успешно."));
-    }
-
-    // Logs an avatar in, enters "welcome" and moves it to the spot.
-    void join(TestAvatar& avatar, const std::string& name, int x, int z, int citizen = 0,
-              const std::string& password = "") {
-        ASSERT_EQ(avatar.join(port_, name, citizen, password), SDK_OK) << name;
-        ASSERT_EQ(avatar.moveTo(x, 0, z), SDK_OK) << name;
-    }
-
-    static int botSession(TestAvatar& avatar) {
-        return avatar
-            .waitFor([](const Message& m) {
-                return m.type == MessageType::AvatarArrived && m.name == BOT_NAME;
-            })
-            .session;
-    }
-
-    // The console messages the avatar has received once the server has
-    // answered a round trip (so everything sent before has arrived).
-    static std::vector<Message> consoleMessages(TestAvatar& avatar) {
-        avatar.sync();
-        return avatar.receivedOfType(MessageType::ConsoleMessage);
-    }
-
-    static Message waitConsole(TestAvatar& avatar, const std::string& text) {
-        return avatar.waitFor([&](const Message& m) { return isConsole(m) && m.text == text; });
-    }
-
-    std::filesystem::path dir_;
-    ChildProcess server_;
-    ChildProcess bot_;
-    int port_ = 0;
-};
 
 TEST_F(BotWorldTest, RelaysOnlyToDistantAvatarsInTheSpeakersColor) {
     port_ = startServer();

@@ -32,6 +32,18 @@ class ChildProcess {
     bool start(const std::string& program, const std::vector<std::string>& args,
                const std::string& directory, const std::string& stdoutFile,
                const std::string& stderrFile, const std::vector<std::string>& environment = {});
+    // As start, with standard output a pipe that the test reads (readOutput)
+    // or closes (closeOutput), its buffer as small as the system allows, so
+    // that a reader that stalls is felt soon.
+    bool startPiped(const std::string& program, const std::vector<std::string>& args,
+                    const std::string& directory, const std::string& stderrFile,
+                    const std::vector<std::string>& environment = {});
+    // What the piped standard output holds now, after waiting up to
+    // `timeoutMs` for its first bytes; empty at its end.
+    std::string readOutput(int timeoutMs);
+    // Closes the test's end of the piped standard output, as a reader that
+    // goes away does.
+    void closeOutput();
     // Writes to its standard input.
     void write(const std::string& text);
     // Sends the signal and returns at once; false where the system has no
@@ -45,7 +57,14 @@ class ChildProcess {
     int pid() const { return pid_; }
 
   private:
+    // Starts the program with standard output on `out` (a descriptor, or a
+    // handle on Windows), which the caller still closes.
+    bool launch(const std::string& program, const std::vector<std::string>& args,
+                const std::string& directory, std::intptr_t out, const std::string& stderrFile,
+                const std::vector<std::string>& environment);
+
     int pid_ = -1;
     std::intptr_t process_ = 0;  // Windows: the process's handle
     std::intptr_t input_ = -1;   // the write end of its standard input: a descriptor, or a handle
+    std::intptr_t output_ = -1;  // the read end of a piped standard output, likewise
 };

@@ -1,6 +1,7 @@
 #include "e2e/child_process.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,10 +15,65 @@ ChildProcess::~ChildProcess() {
     stop(CHILD_KILL);
 }
 
+bool ChildProcess::startPiped(const std::string& program, const std::vector<std::string>& args,
+                              const std::string& directory, const std::string& stderrFile,
+                              const std::vector<std::string>& environment) {
+    int outFds[2];
+    if (::pipe2(outFds, O_CLOEXEC) != 0) {
+        return false;
+    }
+    ::fcntl(outFds[0], F_SETPIPE_SZ, 4096);
+    const bool started = launch(program, args, directory, outFds[1], stderrFile, environment);
+    ::close(outFds[1]);
+    if (!started) {
+        ::close(outFds[0]);
+        return false;
+    }
+    output_ = outFds[0];
+    return true;
+}
+
+std::string ChildProcess::readOutput(int timeoutMs) {
+    std::string text;
+    if (output_ < 0) {
+        return text;
+    }
+    pollfd ready{static_cast<int>(output_), POLLIN, 0};
+    char buffer[4096];
+    while (::poll(&ready, 1, text.empty() ? timeoutMs : 0) == 1) {
+        const ssize_t n = ::read(static_cast<int>(output_), buffer, sizeof buffer);
+        if (n <= 0) {
+            break;
+        }
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    return text;
+}
+
+void ChildProcess::closeOutput() {
+    if (output_ >= 0) {
+        ::close(static_cast<int>(output_));
+        output_ = -1;
+    }
+}
+
 bool ChildProcess::start(const std::string& program, const std::vector<std::string>& args,
                          const std::string& directory, const std::string& stdoutFile,
                          const std::string& stderrFile,
                          const std::vector<std::string>& environment) {
+    const int out = ::open(stdoutFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (out < 0) {
+        return false;
+    }
+    const bool started = launch(program, args, directory, out, stderrFile, environment);
+    ::close(out);
+    return started;
+}
+
+bool ChildProcess::launch(const std::string& program, const std::vector<std::string>& args,
+                          const std::string& directory, std::intptr_t outHandle,
+                          const std::string& stderrFile,
+                          const std::vector<std::string>& environment) {
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
         return false;
@@ -29,9 +85,9 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
         return false;
     }
     if (pid == 0) {
-        int out = ::open(stdoutFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        const int out = static_cast<int>(outHandle);
         int err = ::open(stderrFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        if (out < 0 || err < 0 || ::chdir(directory.c_str()) != 0) {
+        if (err < 0 || ::chdir(directory.c_str()) != 0) {
             ::_exit(127);
         }
         ::dup2(pipeFds[0], 0);
@@ -71,6 +127,7 @@ int ChildProcess::stop(int signal, int deadlineMs) {
         ::close(static_cast<int>(input_));
         input_ = -1;
     }
+    closeOutput();
     if (pid_ <= 0) {
         return -1;
     }

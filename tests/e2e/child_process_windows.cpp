@@ -91,6 +91,74 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
                          const std::string& directory, const std::string& stdoutFile,
                          const std::string& stderrFile,
                          const std::vector<std::string>& environment) {
+    HANDLE out = openAppending(stdoutFile);
+    if (out == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    const bool started = launch(program, args, directory, reinterpret_cast<std::intptr_t>(out),
+                                stderrFile, environment);
+    ::CloseHandle(out);
+    return started;
+}
+
+bool ChildProcess::startPiped(const std::string& program, const std::vector<std::string>& args,
+                              const std::string& directory, const std::string& stderrFile,
+                              const std::vector<std::string>& environment) {
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!::CreatePipe(&readEnd, &writeEnd, nullptr, 4096)) {
+        return false;
+    }
+    ::SetHandleInformation(writeEnd, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    const bool started = launch(program, args, directory,
+                                reinterpret_cast<std::intptr_t>(writeEnd), stderrFile, environment);
+    ::CloseHandle(writeEnd);
+    if (!started) {
+        ::CloseHandle(readEnd);
+        return false;
+    }
+    output_ = reinterpret_cast<std::intptr_t>(readEnd);
+    return true;
+}
+
+std::string ChildProcess::readOutput(int timeoutMs) {
+    std::string text;
+    if (output_ == -1) {
+        return text;
+    }
+    const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
+    for (;;) {
+        DWORD available = 0;
+        if (!::PeekNamedPipe(handleOf(output_), nullptr, 0, nullptr, &available, nullptr)) {
+            return text;  // the writer has gone and everything is read
+        }
+        if (available > 0) {
+            std::string chunk(available, '\0');
+            DWORD n = 0;
+            if (!::ReadFile(handleOf(output_), chunk.data(), available, &n, nullptr)) {
+                return text;
+            }
+            text.append(chunk, 0, n);
+            continue;
+        }
+        if (!text.empty() || ::GetTickCount64() >= deadline) {
+            return text;
+        }
+        ::Sleep(10);  // polling the pipe, not pacing the test
+    }
+}
+
+void ChildProcess::closeOutput() {
+    if (output_ != -1) {
+        ::CloseHandle(handleOf(output_));
+        output_ = -1;
+    }
+}
+
+bool ChildProcess::launch(const std::string& program, const std::vector<std::string>& args,
+                          const std::string& directory, std::intptr_t outHandle,
+                          const std::string& stderrFile,
+                          const std::vector<std::string>& environment) {
+    HANDLE out = handleOf(outHandle);
     std::string path = program;
     if (path.size() < 4 || path.compare(path.size() - 4, 4, ".exe") != 0) {
         path += ".exe";
@@ -102,7 +170,6 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
         return false;
     }
     ::SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-    HANDLE out = openAppending(stdoutFile);
     HANDLE err = openAppending(stderrFile);
 
     std::string commandLine = quoted(path);
@@ -119,13 +186,11 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
     startup.hStdError = err;
     PROCESS_INFORMATION started{};
     // A process group of its own, so that a break event reaches the child alone.
-    const bool ok = out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
+    const bool ok = err != INVALID_HANDLE_VALUE &&
                     ::CreateProcessW(wide(path).c_str(), wideCommandLine.data(), nullptr, nullptr,
                                      TRUE, CREATE_NEW_PROCESS_GROUP, block.data(),
                                      wide(directory).c_str(), &startup, &started);
     ::CloseHandle(readEnd);
-    if (out != INVALID_HANDLE_VALUE)
-        ::CloseHandle(out);
     if (err != INVALID_HANDLE_VALUE)
         ::CloseHandle(err);
     if (!ok) {
@@ -165,6 +230,7 @@ int ChildProcess::stop(int signal, int deadlineMs) {
         ::CloseHandle(handleOf(input_));
         input_ = -1;
     }
+    closeOutput();
     if (pid_ <= 0) {
         return -1;
     }

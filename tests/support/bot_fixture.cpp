@@ -3,11 +3,13 @@
 #include <fstream>
 #include <iterator>
 
+#include "app/service_status.h"
 #include "app/startup_config.h"
 #include "console/file_problems.h"
 #include "console/operator_console.h"
 #include "relay/console_line.h"
 #include "relay/personal_settings.h"
+#include "sdk/connection_notes.h"
 #include "support/temporary_directory.h"
 #include "world/avatar_roster.h"
 #include "world/chat_capture.h"
@@ -43,6 +45,8 @@ void BotTest::startFresh() {
     closeChatLog();
     resetFileProblems();
     resetConsoleFailures();
+    resetServiceStatus();
+    resetConnectionNotes();
     sdk = ScriptedSdk{};
     sdkUseBackend(&sdk);
     input_.str("");

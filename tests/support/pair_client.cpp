@@ -65,9 +65,10 @@ int PairClient::request(const Message& message, int* value) {
 }
 
 int PairClient::join(const std::string& name, int citizen, const std::string& password, bool bot,
-                     const std::string& world) {
+                     const std::string& world, std::uint16_t version) {
     Message hello;
     hello.type = MessageType::Hello;
+    hello.version = version;
     int rc = request(hello);
     if (rc != 0) {
         return rc;

@@ -30,9 +30,11 @@ class PairClient {
     // Sends a request, lets the server take turns, and returns the reason
     // code of its answer (-1 when none came).
     int request(const wire::Message& message, int* value = nullptr);
-    // Hello, Login and, when world is not empty, Enter; the first failing code.
+    // Hello (in the given protocol version), Login and, when world is not
+    // empty, Enter; the first failing code.
     int join(const std::string& name, int citizen = 0, const std::string& password = "",
-             bool bot = false, const std::string& world = "welcome");
+             bool bot = false, const std::string& world = "welcome",
+             std::uint16_t version = wire::PROTOCOL_VERSION);
     // Reads what has arrived so far, without waiting.
     void receive();
     // Every message received so far, in order (reads first).

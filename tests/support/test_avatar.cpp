@@ -83,6 +83,7 @@ void TestAvatar::pump(int waitMs) {
     if (connection_.isOpen()) {
         connection_.wait(waitMs);
         connection_.receive();
+        connection_.keepAlive(nowMs());
     }
     auto& events = connection_.events();
     while (!events.empty()) {
