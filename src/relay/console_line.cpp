@@ -30,9 +30,22 @@ void explainConsoleFailure(int rc, int session) {
     }
 }
 
+// What follows a send that failed, or the first that worked after failures;
+// out of line, so that the usual send, once per receiver, stays short.
+[[gnu::noinline]] void afterUnusualSend(int rc, int session) {
+    if (rc != SDK_OK) {
+        printLine("Console message failed (reason " + std::to_string(rc) + ")");
+        explainConsoleFailure(rc, session);
+    } else {
+        consoleFailures.succeed();
+    }
+}
+
 }  // namespace
 
-void resetConsoleFailures() { consoleFailures = FailureStreak{}; }
+void resetConsoleFailures() {
+    consoleFailures = FailureStreak{};
+}
 
 void setConsoleColor(Rgb color) {
     SdkSetInt(SDK_ATTR_CONSOLE_RED, color.red);
@@ -41,12 +54,9 @@ void setConsoleColor(Rgb color) {
 }
 
 void sendPreparedConsoleMessage(int session) {
-    int rc = SdkSendConsoleMessage(session);
-    if (rc != SDK_OK) {
-        printLine("Console message failed (reason " + std::to_string(rc) + ")");
-        explainConsoleFailure(rc, session);
-    } else if (consoleFailures.count() != 0) {
-        consoleFailures.succeed();
+    const int rc = SdkSendConsoleMessage(session);
+    if (rc != SDK_OK || consoleFailures.count() != 0) {
+        afterUnusualSend(rc, session);
     }
 }
 

@@ -38,8 +38,9 @@ int dispatchCommand(int speaker, const std::string& line) {
             sendConsoleLine(session, BLACK, ru("Ошибка! Команда не распознана. Использование:"));
             sendColorUsage(session, AvatarRoster.citizens[speaker]);
         } else if (result == -1) {
-            sendConsoleLine(session, BLACK,
-                            ru("Заданный цвет слишком плохо видно на белом фоне. Попробуйте другой."));
+            sendConsoleLine(
+                session, BLACK,
+                ru("Заданный цвет слишком плохо видно на белом фоне. Попробуйте другой."));
         }
     }
     if (isGlobalCommand(line) && hasCommandRights(speaker)) {
@@ -68,9 +69,9 @@ void relayPendingLine(int speaker) {
     Rgb color = BLACK;
     if (const int* flag = PersonalSettings.globalOff.find(citizen)) {
         speakerOff = *flag;
-        color = Rgb{PersonalSettings.red.valueOr0(citizen),
-                    PersonalSettings.green.valueOr0(citizen),
-                    PersonalSettings.blue.valueOr0(citizen)};
+        color =
+            Rgb{PersonalSettings.red.valueOr0(citizen), PersonalSettings.green.valueOr0(citizen),
+                PersonalSettings.blue.valueOr0(citizen)};
     }
     setConsoleColor(color);
     if (speakerOff != 0) {
@@ -81,16 +82,18 @@ void relayPendingLine(int speaker) {
         if (j == speaker) {
             continue;
         }
+        // The distance first: it costs less than looking the receiver up.
+        if (!beyondRelayDistance(AvatarRoster.x[speaker], AvatarRoster.x[j]) &&
+            !beyondRelayDistance(AvatarRoster.y[speaker], AvatarRoster.y[j]) &&
+            !beyondRelayDistance(AvatarRoster.z[speaker], AvatarRoster.z[j])) {
+            continue;
+        }
         const int* receiverOff = PersonalSettings.globalOff.find(AvatarRoster.citizens[j]);
         if (receiverOff != nullptr && *receiverOff == 1) {
             continue;
         }
-        if (beyondRelayDistance(AvatarRoster.x[speaker], AvatarRoster.x[j]) ||
-            beyondRelayDistance(AvatarRoster.y[speaker], AvatarRoster.y[j]) ||
-            beyondRelayDistance(AvatarRoster.z[speaker], AvatarRoster.z[j])) {
-            sendConsoleLine(AvatarRoster.sessions[j], PendingChat.relayLine);
-            relayed = true;
-        }
+        sendConsoleLine(AvatarRoster.sessions[j], PendingChat.relayLine);
+        relayed = true;
     }
     if (relayed) {
         noteLineRelayed();

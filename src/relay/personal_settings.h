@@ -5,18 +5,31 @@
 // red, green, blue), in ascending order of citizen number.
 
 #include <map>
+#include <unordered_map>
 
 inline constexpr const char* PERSONAL_SETTINGS_FILE = "personal_chat_settings.txt";
 // Where a settings file that did not load whole is kept before it is replaced.
 inline constexpr const char* PERSONAL_SETTINGS_BACKUP_FILE = "personal_chat_settings.txt.bak";
 
 // An ordered table from citizen number to value; a missing key counts as 0.
+// The relay looks a receiver up for every line it relays, so a table also
+// keeps a hashed index to its entries (a map's entries stay in place).
 class SettingsTable {
-public:
+  public:
+    SettingsTable() = default;
+    SettingsTable(const SettingsTable& other) : values_(other.values_) { reindex(); }
+    SettingsTable& operator=(const SettingsTable& other) {
+        values_ = other.values_;
+        reindex();
+        return *this;
+    }
+    SettingsTable(SettingsTable&&) = default;
+    SettingsTable& operator=(SettingsTable&&) = default;
+
     // The value, or nullptr when the key is missing; inserts nothing.
     const int* find(int citizen) const {
-        auto found = values_.find(citizen);
-        return found == values_.end() ? nullptr : &found->second;
+        auto found = index_.find(citizen);
+        return found == index_.end() ? nullptr : found->second;
     }
     // The value, 0 when the key is missing; inserts nothing.
     int valueOr0(int citizen) const {
@@ -24,11 +37,23 @@ public:
         return value == nullptr ? 0 : *value;
     }
     // The value, inserting the key with 0 when it is missing.
-    int& getOrInsert(int citizen) { return values_[citizen]; }
+    int& getOrInsert(int citizen) {
+        int& value = values_[citizen];
+        index_.emplace(citizen, &value);
+        return value;
+    }
     const std::map<int, int>& entries() const { return values_; }
 
-private:
+  private:
+    void reindex() {
+        index_.clear();
+        for (auto& [citizen, value] : values_) {
+            index_.emplace(citizen, &value);
+        }
+    }
+
     std::map<int, int> values_;
+    std::unordered_map<int, int*> index_;  // into values_
 };
 
 struct PersonalSettingsTables {

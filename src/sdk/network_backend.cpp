@@ -8,10 +8,10 @@
 #include "console/operator_console.h"
 #include "platform/net.h"
 #include "platform/process.h"
+#include "protocol/monotonic_clock.h"
 #include "sdk/connection_notes.h"
 #include "sdk/reason_text.h"
 #include "text/cp1251.h"
-#include "protocol/monotonic_clock.h"
 
 using wire::Message;
 using wire::MessageType;
@@ -191,12 +191,19 @@ int NetworkBackend::commitState() {
     return rc;
 }
 
+// The relay sends one text to many receivers, and each is a setString and a
+// sendConsoleMessage: their common case (the same text, one more receiver of
+// the message being gathered) stays short, the rest is out of line.
 int NetworkBackend::sendConsoleMessage(int session) {
+    if (consolePrepared_ && !world_.empty() && connection_.addConsoleTarget(session)) {
+        return SDK_OK;
+    }
+    return startConsoleMessage(session);
+}
+
+int NetworkBackend::startConsoleMessage(int session) {
     if (world_.empty()) {
         return SDK_RC_NOT_IN_WORLD;
-    }
-    if (consolePrepared_ && connection_.addConsoleTarget(session)) {
-        return SDK_OK;
     }
     int rc = connection_.postConsole(colorComponent(attributeInt(SDK_ATTR_CONSOLE_RED)),
                                      colorComponent(attributeInt(SDK_ATTR_CONSOLE_GREEN)),
@@ -215,11 +222,15 @@ int NetworkBackend::setInt(int attribute, int value) {
 }
 
 int NetworkBackend::setString(int attribute, const std::string& value) {
+    // The relay sets the same text before every receiver.
+    if (attribute == SDK_ATTR_CONSOLE_MESSAGE && attributeString(attribute) == value) {
+        return SDK_OK;
+    }
+    return storeString(attribute, value);
+}
+
+int NetworkBackend::storeString(int attribute, const std::string& value) {
     if (attribute == SDK_ATTR_CONSOLE_MESSAGE) {
-        // The relay sets the same text before every receiver.
-        if (attributeString(attribute) == value) {
-            return SDK_OK;
-        }
         consolePrepared_ = false;
     }
     return SdkBackend::setString(attribute, value);

@@ -79,6 +79,10 @@ class NetworkBackend : public SdkBackend {
     int broadcast(const std::string& text) override;
 
   private:
+    // The uncommon cases of sendConsoleMessage and setString.
+    int startConsoleMessage(int session);
+    int storeString(int attribute, const std::string& value);
+
     void beginInstance(const std::string& address, int port);
     int logInAs(wire::LoginKind kind);
     int sendChat(wire::MessageType type, int session, const std::string& text);

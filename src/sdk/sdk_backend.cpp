@@ -3,7 +3,6 @@
 namespace {
 const std::string EMPTY_TEXT;
 
-bool isDirect(int attribute, int limit) { return attribute >= 0 && attribute < limit; }
 }  // namespace
 
 int SdkBackend::setEventHandler(int event, SdkEventHandler handler) {
@@ -20,7 +19,7 @@ int SdkBackend::setInt(int attribute, int value) {
 }
 
 void SdkBackend::storeInt(int attribute, int value) {
-    if (isDirect(attribute, DIRECT_ATTRIBUTES)) {
+    if (isDirect(attribute)) {
         directInts_[static_cast<std::size_t>(attribute)] = value;
     } else {
         otherInts_[attribute] = value;
@@ -28,7 +27,7 @@ void SdkBackend::storeInt(int attribute, int value) {
 }
 
 int SdkBackend::setString(int attribute, const std::string& value) {
-    if (isDirect(attribute, DIRECT_ATTRIBUTES)) {
+    if (isDirect(attribute)) {
         directStrings_[static_cast<std::size_t>(attribute)] = value;
     } else {
         otherStrings_[attribute] = value;
@@ -72,20 +71,16 @@ void SdkBackend::deliver(SdkEvent event) {
     current_ = nullptr;
 }
 
-void SdkBackend::forgetDeliveredEvents() { delivered_.clear(); }
+void SdkBackend::forgetDeliveredEvents() {
+    delivered_.clear();
+}
 
-int SdkBackend::attributeInt(int attribute) const {
-    if (isDirect(attribute, DIRECT_ATTRIBUTES)) {
-        return directInts_[static_cast<std::size_t>(attribute)];
-    }
+int SdkBackend::otherInt(int attribute) const {
     auto found = otherInts_.find(attribute);
     return found == otherInts_.end() ? 0 : found->second;
 }
 
-const std::string& SdkBackend::attributeString(int attribute) const {
-    if (isDirect(attribute, DIRECT_ATTRIBUTES)) {
-        return directStrings_[static_cast<std::size_t>(attribute)];
-    }
+const std::string& SdkBackend::otherString(int attribute) const {
     auto found = otherStrings_.find(attribute);
     return found == otherStrings_.end() ? EMPTY_TEXT : found->second;
 }

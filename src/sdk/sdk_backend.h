@@ -24,7 +24,7 @@ class SdkBackend;
 SdkBackend& sdkCurrentBackend();
 
 class SdkBackend {
-public:
+  public:
     virtual ~SdkBackend() = default;
 
     virtual int initialise(int build) = 0;
@@ -51,7 +51,7 @@ public:
     virtual int getInt(int attribute);
     virtual const char* getString(int attribute);
 
-protected:
+  protected:
     // Runs the handler of the event's type, if one is installed, with the event
     // as the current one. Its texts stay valid until forgetDeliveredEvents.
     void deliver(SdkEvent event);
@@ -59,10 +59,19 @@ protected:
     // processEvents, which ends the life of their texts.
     void forgetDeliveredEvents();
 
-    int attributeInt(int attribute) const;
-    const std::string& attributeString(int attribute) const;
+    int attributeInt(int attribute) const {
+        return isDirect(attribute) ? directInts_[static_cast<std::size_t>(attribute)]
+                                   : otherInt(attribute);
+    }
+    const std::string& attributeString(int attribute) const {
+        return isDirect(attribute) ? directStrings_[static_cast<std::size_t>(attribute)]
+                                   : otherString(attribute);
+    }
 
-private:
+  private:
+    static bool isDirect(int attribute) { return attribute >= 0 && attribute < DIRECT_ATTRIBUTES; }
+    int otherInt(int attribute) const;
+    const std::string& otherString(int attribute) const;
     void storeInt(int attribute, int value);
 
     static constexpr int EVENT_SLOTS = 64;
