@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -69,6 +70,10 @@ bool LoadWorld::start(int listeners, ServerConfig config) {
     config.citizens = {{1, "load"}};
     config.bots = {1};
     config.exempt = {net::LOOPBACK};  // every avatar comes from one address
+    // Every listener fits, beside 16 places kept for citizens.
+    config.maxClients =
+        std::max<std::size_t>(config.maxClients, static_cast<std::size_t>(listeners) + 32);
+    config.reservedPlaces = 16;
     config.chatRate = 0;        // the speaker says lines as fast as the relay takes them
     config.logToStderr = false;  // a thousand connections would bury the figures
     server_ = std::make_unique<WorldServer>(config);

@@ -84,6 +84,11 @@ bool RealWorld::start(std::size_t maxClients, bool publicLimits) {
     if (!publicLimits && help.find("--exempt") != std::string::npos) {
         args.insert(args.end(), {"--exempt", "127.0.0.1"});
     }
+    // The places kept for citizens come out of --max-clients: 16 of them,
+    // so that maxClients - 16 tourists fit, as asked.
+    if (!publicLimits && help.find("--reserved-places") != std::string::npos) {
+        args.insert(args.end(), {"--reserved-places", "16"});
+    }
     if (!world_.start(world, args, dir_.string(), (dir_ / "world.out").string(),
                       (dir_ / "world.log").string())) {
         std::fprintf(stderr, "the world server did not start\n");

@@ -27,7 +27,8 @@ class RealWorld {
 
     // Starts the world on a free port, taking maxClients connections and with
     // its flood limit and its limits per address switched off (every avatar
-    // of a benchmark comes from 127.0.0.1), then the bot at 0N 0W. With
+    // of a benchmark comes from 127.0.0.1) and 16 of them kept for citizens
+    // (tourists may take the rest), then the bot at 0N 0W. With
     // `publicLimits` the world keeps every limit a public world has. False
     // with a message on standard error when either fails to start.
     bool start(std::size_t maxClients, bool publicLimits = false);
