@@ -3,7 +3,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -11,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "process_figures.h"
 #include "protocol/monotonic_clock.h"
 #include "sdk/reason_codes.h"
 
@@ -37,14 +37,6 @@ bool joinAt(WorldConnection& connection, int port, const std::string& name, int 
     return connection.request(login, TIMEOUT_MS) == SDK_OK &&
            connection.request(enter, TIMEOUT_MS) == SDK_OK &&
            connection.request(state, TIMEOUT_MS) == SDK_OK;
-}
-
-void raiseFileLimit() {
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0) {
-        limit.rlim_cur = limit.rlim_max;
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-    }
 }
 
 }  // namespace
@@ -156,10 +148,5 @@ bool LoadWorld::awaitRelay(const std::string& text, int timeoutMs) {
 }
 
 long long LoadWorld::botCpuNs() const {
-    // The scheduler's own account, in nanoseconds: finer than the clock ticks
-    // of /proc/PID/stat.
-    std::ifstream in("/proc/" + std::to_string(bot_.pid()) + "/schedstat");
-    long long onCpu = 0;
-    in >> onCpu;
-    return onCpu;
+    return onCpuNanoseconds(bot_.pid());
 }

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "e2e/child_process.h"
+#include "process_figures.h"
 
 class RealWorld {
   public:
@@ -49,14 +50,3 @@ class RealWorld {
     int port_ = 0;
     bool keep_ = false;
 };
-
-// A field of /proc/PID/status in kB (VmRSS, VmHWM), or -1.
-long long statusKb(pid_t pid, const std::string& field);
-// User and system CPU time of the process so far, in seconds.
-double cpuSeconds(pid_t pid);
-// This process's user and system CPU time so far, in seconds.
-double ownCpuSeconds();
-// The first three fields of /proc/loadavg.
-std::string loadAverage();
-// Takes the hard limit of open files: every avatar is a socket.
-void raiseFileLimit();
