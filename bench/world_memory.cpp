@@ -107,7 +107,19 @@ long long silentConnectionLifetime(int port) {
 bool measure(const std::string& world, int tourists, int seconds,
              const std::vector<std::string>& options, Figures& figures) {
     char pattern[] = "/tmp/tintbeacon-memory-XXXXXX";
-    const std::filesystem::path dir = ::mkdtemp(pattern);
+    if (::mkdtemp(pattern) == nullptr) {
+        std::perror("mkdtemp");
+        return false;
+    }
+    // Removed however the run ends, after the world has stopped.
+    struct ScratchDirectory {
+        std::filesystem::path path;
+        ~ScratchDirectory() {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    } scratch{pattern};
+    const std::filesystem::path& dir = scratch.path;
     ChildProcess server;
     if (!server.start(world, options, dir.string(), (dir / "world.out").string(),
                       (dir / "world.err").string())) {
@@ -177,7 +189,6 @@ bool measure(const std::string& world, int tourists, int seconds,
     figures.dropped = dropped;
     figures.silentMs = static_cast<double>(silentConnectionLifetime(port));
     server.stop(SIGTERM);
-    std::filesystem::remove_all(dir);
     return true;
 }
 
