@@ -5,10 +5,11 @@
 // address may hold: said lines, moves, world entries, logins with wrong
 // passwords, and new connections. It prints what the world accepted beside
 // the allowance the defaults give an address in that time, the attempts,
-// and how much the world's log grew; min, median and max over the runs,
-// with the load average before and after.
+// and how much the world's log grew; min, median and max over the runs.
+// Counts, not times: it has no floor.
 //
-//   tintbeacon_address_flood [--seconds S] [--runs N]   (defaults 20 s, 3 runs)
+//   tintbeacon_address_flood [--seconds S] [--runs N] [--strict] [--settle S]
+//   (defaults 20 s, 3 runs)
 
 #include <poll.h>
 
@@ -19,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_report.h"
 #include "protocol/monotonic_clock.h"
 #include "raw_client.h"
 #include "real_world.h"
@@ -224,69 +226,73 @@ Outcome flood(Action action, int port, int octet, int seconds, RawClient& listen
     return outcome;
 }
 
-std::string spread(std::vector<long long> values) {
-    std::sort(values.begin(), values.end());
-    char text[96];
-    std::snprintf(text, sizeof text, "%lld / %lld / %lld", values.front(),
-                  values[values.size() / 2], values.back());
-    return text;
+// The world, a listener of its own address to hear the attacker's lines, and
+// every action in turn, each from an address of its own.
+bool run(int seconds, std::vector<std::vector<Outcome>>& outcomes, int index) {
+    RealWorld world;
+    if (!world.start(4096, true)) {
+        return false;
+    }
+    RawClient listener;
+    if (!listener.open(loopbackAddress(4, 0, 1), world.port())) {
+        return false;
+    }
+    sendJoin(listener, "Listener", 0, 0);
+    int octet = 1;
+    for (std::size_t a = 0; a < std::size(ACTIONS); ++a) {
+        const auto logBefore = std::filesystem::file_size(world.dir() / "world.log");
+        Outcome outcome = flood(ACTIONS[a], world.port(), octet++, seconds, listener);
+        outcome.logBytes = static_cast<long long>(
+            std::filesystem::file_size(world.dir() / "world.log") - logBefore);
+        outcomes[a].push_back(outcome);
+        std::fprintf(stderr, "run %d, %s: accepted %lld of %lld attempts, world log +%lld bytes\n",
+                     index + 1, nameOf(ACTIONS[a]), outcome.accepted, outcome.attempts,
+                     outcome.logBytes);
+    }
+    return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    bench::Options options;
+    std::string error;
     int seconds = 20;
-    int runs = 3;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string arg = argv[i];
-        if (arg == "--seconds") {
-            seconds = std::atoi(argv[i + 1]);
-        } else if (arg == "--runs") {
-            runs = std::atoi(argv[i + 1]);
-        }
+    bool usage = !bench::takeOptions(argc, argv, options, error);
+    for (int i = 1; i < argc && !usage; i += 2) {
+        usage = std::string(argv[i]) != "--seconds" || i + 1 >= argc ||
+                (seconds = std::atoi(argv[i + 1])) <= 0;
+    }
+    if (usage) {
+        return bench::usage(error, "tintbeacon_address_flood [--seconds S]");
     }
     raiseFileLimit();
-    std::printf("tintbeacon_address_flood --seconds %d --runs %d\n", seconds, runs);
-    std::printf("load average before: %s\n", loadAverage().c_str());
+    bench::Report report(argv[0], options);
     std::vector<std::vector<Outcome>> outcomes(std::size(ACTIONS));
-    for (int run = 0; run < runs; ++run) {
-        RealWorld world;
-        if (!world.start(4096, true)) {
-            return 1;
-        }
-        // A listener of its own address hears the attacker's lines.
-        RawClient listener;
-        if (!listener.open(loopbackAddress(4, 0, 1), world.port())) {
-            return 1;
-        }
-        sendJoin(listener, "Listener", 0, 0);
-        int octet = 1;
-        for (std::size_t a = 0; a < std::size(ACTIONS); ++a) {
-            const auto logBefore = std::filesystem::file_size(world.dir() / "world.log");
-            Outcome outcome = flood(ACTIONS[a], world.port(), octet++, seconds, listener);
-            outcome.logBytes = static_cast<long long>(
-                std::filesystem::file_size(world.dir() / "world.log") - logBefore);
-            outcomes[a].push_back(outcome);
-            std::printf("run %d, %s: accepted %lld of %lld attempts, world log +%lld bytes\n",
-                        run + 1, nameOf(ACTIONS[a]), outcome.accepted, outcome.attempts,
-                        outcome.logBytes);
-            std::fflush(stdout);
-        }
+    std::vector<double> loads;
+    const int status = report.measure(1, [&](int i, std::size_t, double load) {
+        loads.push_back(load);
+        return run(seconds, outcomes, i);
+    });
+    if (status != 0) {
+        return status;
     }
-    std::printf(
-        "\n| one address, %d s (min / median / max of %d runs) | accepted | allowance | "
-        "attempts | world log, bytes |\n|---|---|---|---|---|\n",
-        seconds, runs);
+    bench::Table table({"one address, " + std::to_string(seconds) + " s", "accepted", "allowance",
+                        "attempts", "world log, bytes", "load"});
     for (std::size_t a = 0; a < std::size(ACTIONS); ++a) {
-        std::vector<long long> accepted, attempts, log;
+        std::vector<double> accepted, attempts, log;
         for (const Outcome& o : outcomes[a]) {
-            accepted.push_back(o.accepted);
-            attempts.push_back(o.attempts);
-            log.push_back(o.logBytes);
+            accepted.push_back(static_cast<double>(o.accepted));
+            attempts.push_back(static_cast<double>(o.attempts));
+            log.push_back(static_cast<double>(o.logBytes));
         }
-        std::printf("| %s | %s | %.0f | %s | %s |\n", nameOf(ACTIONS[a]), spread(accepted).c_str(),
-                    allowance(ACTIONS[a], seconds), spread(attempts).c_str(), spread(log).c_str());
+        char allowed[32];
+        std::snprintf(allowed, sizeof allowed, "%.0f", allowance(ACTIONS[a], seconds));
+        table.add({nameOf(ACTIONS[a]), bench::formatSpread(accepted, 0), allowed,
+                   bench::formatSpread(attempts, 0), bench::formatSpread(log, 0),
+                   report.loadCell(loads)});
     }
-    std::printf("load average after: %s\n", loadAverage().c_str());
+    table.print();
+    report.finish({"--seconds", std::to_string(seconds)});
     return 0;
 }

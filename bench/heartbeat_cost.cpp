@@ -9,7 +9,7 @@
 // or version 2 (a Ping after 15 s of quiet, a Pong back); the difference is
 // what the heartbeat costs.
 //
-//   tintbeacon_heartbeat_cost [AVATARS] [--runs R] [--seconds S]   (10000, 3, 60)
+//   tintbeacon_heartbeat_cost [AVATARS] [--seconds S] [--runs R]   (10000, 60, 3)
 
 #include <sys/types.h>
 
@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "avatar/avatar_fleet.h"
+#include "bench_report.h"
 #include "protocol/monotonic_clock.h"
 #include "real_world.h"
 
@@ -105,93 +106,83 @@ bool runOnce(int avatars, int version, double seconds, Run& run) {
     return true;
 }
 
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[(values.size() - 1) / 2];
-}
-
-// One measure of every run of one version: min / median / max per minute.
-void printMeasure(const char* name, const std::vector<Run>& runs, int version,
-                  double (*pick)(const Run&)) {
+// One measure of every run of one version, per minute.
+std::string spreadOf(const std::vector<Run>& runs, int version, double (*pick)(const Run&)) {
     std::vector<double> values;
     for (const Run& run : runs) {
         if (run.version == version) {
             values.push_back(pick(run) * run.perMinute);
         }
     }
-    if (values.empty()) {
-        return;
-    }
-    std::printf("| %d | %-34s | %12.0f | %12.0f | %12.0f |\n", version, name,
-                *std::min_element(values.begin(), values.end()), median(values),
-                *std::max_element(values.begin(), values.end()));
+    return bench::formatSpread(values, 0);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     int avatars = 10000;
-    int runs = 3;
     double seconds = 60;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) {
-            runs = std::atoi(argv[++i]);
-        } else if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
+    bench::Options options;
+    std::string error;
+    bool usage = !bench::takeOptions(argc, argv, options, error);
+    for (int i = 1; i < argc && !usage; ++i) {
+        if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
             seconds = std::atof(argv[++i]);
-        } else {
+        } else if (std::atoi(argv[i]) > 0) {
             avatars = std::atoi(argv[i]);
+        } else {
+            usage = true;
         }
     }
-    if (avatars < 1 || runs < 1 || seconds <= 0) {
-        std::fprintf(stderr,
-                     "usage: tintbeacon_heartbeat_cost [AVATARS] [--runs R] [--seconds S]\n");
-        return 2;
+    if (usage || seconds <= 0) {
+        return bench::usage(error, "tintbeacon_heartbeat_cost [AVATARS] [--seconds S]");
     }
     raiseFileLimit();
-    std::printf("heartbeat cost: %d idle avatars, %g s idle per run, %d runs per version\n",
-                avatars, seconds, runs);
-    std::printf("load average before: %s\n", loadAverage().c_str());
-    std::fflush(stdout);
+    bench::Report report(argv[0], options);
     std::vector<Run> all;
-    for (int round = 0; round < runs; ++round) {
-        for (int version : {1, 2}) {
-            Run run;
-            if (!runOnce(avatars, version, seconds, run)) {
-                return 1;
-            }
-            std::fprintf(stderr,
-                         "run %d, version %d: %d joined, %d lost; avatars sent %lld B, got %lld B "
-                         "in %lld frames; world %lld wake-ups, %.2f s CPU (load %s)\n",
-                         round + 1, version, run.joined, run.lost, run.bytesSent, run.bytesReceived,
-                         run.frames, run.world.wakeUps, run.world.cpu, loadAverage().c_str());
-            all.push_back(run);
+    std::vector<double> loads;
+    // Each run measures both versions, one after the other.
+    const int measured = report.measure(2, [&](int round, std::size_t item, double load) {
+        const int version = static_cast<int>(item) + 1;
+        Run run;
+        if (!runOnce(avatars, version, seconds, run)) {
+            return false;
         }
+        std::fprintf(stderr,
+                     "run %d, version %d: %d joined, %d lost; avatars sent %lld B, got %lld B "
+                     "in %lld frames; world %lld wake-ups, %.2f s CPU\n",
+                     round + 1, version, run.joined, run.lost, run.bytesSent, run.bytesReceived,
+                     run.frames, run.world.wakeUps, run.world.cpu);
+        all.push_back(run);
+        loads.push_back(load);
+        return true;
+    });
+    if (measured != 0) {
+        return measured;
     }
-    std::printf("\nper idle minute (min / median / max of %d runs):\n\n", runs);
-    std::printf(
-        "| v | measure                            |          min |       median |"
-        "          max |\n");
-    std::printf(
-        "|---|------------------------------------|--------------|--------------|"
-        "--------------|\n");
-    for (int version : {1, 2}) {
-        printMeasure("avatars: bytes sent to the world", all, version,
-                     [](const Run& r) { return static_cast<double>(r.bytesSent); });
-        printMeasure("avatars: bytes got from the world", all, version,
-                     [](const Run& r) { return static_cast<double>(r.bytesReceived); });
-        printMeasure("avatars: frames got", all, version,
-                     [](const Run& r) { return static_cast<double>(r.frames); });
-        printMeasure("world: wake-ups", all, version,
-                     [](const Run& r) { return static_cast<double>(r.world.wakeUps); });
-        printMeasure("world: CPU ms", all, version,
-                     [](const Run& r) { return r.world.cpu * 1000; });
-        printMeasure("bot: wake-ups", all, version,
-                     [](const Run& r) { return static_cast<double>(r.bot.wakeUps); });
-        printMeasure("avatars lost", all, version,
-                     [](const Run& r) { return static_cast<double>(r.lost) / r.perMinute; });
+    std::printf("\nper idle minute of %d avatars (min / median / max of %d runs), load %s\n\n",
+                avatars, report.runs(), report.loadCell(loads).c_str());
+    bench::Table table({"measure", "version 1 (no heartbeat)", "version 2"});
+    const struct {
+        const char* name;
+        double (*pick)(const Run&);
+    } measures[] = {
+        {"avatars: bytes sent to the world",
+         [](const Run& r) { return static_cast<double>(r.bytesSent); }},
+        {"avatars: bytes got from the world",
+         [](const Run& r) { return static_cast<double>(r.bytesReceived); }},
+        {"avatars: frames got", [](const Run& r) { return static_cast<double>(r.frames); }},
+        {"world: wake-ups", [](const Run& r) { return static_cast<double>(r.world.wakeUps); }},
+        {"world: CPU ms", [](const Run& r) { return r.world.cpu * 1000; }},
+        {"bot: wake-ups", [](const Run& r) { return static_cast<double>(r.bot.wakeUps); }},
+        {"avatars lost", [](const Run& r) { return static_cast<double>(r.lost) / r.perMinute; }},
+    };
+    for (const auto& measure : measures) {
+        table.add({measure.name, spreadOf(all, 1, measure.pick), spreadOf(all, 2, measure.pick)});
     }
-    std::printf("\nload average after: %s\n", loadAverage().c_str());
-    std::printf("command: tintbeacon_heartbeat_cost %d --runs %d --seconds %g\n", avatars, runs,
-                seconds);
+    table.print();
+    char secondsText[32];
+    std::snprintf(secondsText, sizeof secondsText, "%g", seconds);
+    report.finish({std::to_string(avatars), "--seconds", secondsText});
     return 0;
 }

@@ -7,10 +7,11 @@
 // joined. Per run it prints the lines said, refused by the world and so
 // accepted, the accepted lines missing from the bot's chat.txt, the times
 // the bot lost the world, the deaf tourists that left, and the world's peak
-// memory beside its output budget; then min, median and max over the runs,
-// with the load average before and after.
+// memory beside its output budget; then min, median and max over the runs.
+// Counts, not times: it has no floor.
 //
-//   tintbeacon_hostile_crowd [TALKERS] [DEAF] [--rate R] [--seconds S] [--runs N] [--keep]
+//   tintbeacon_hostile_crowd [TALKERS] [DEAF] [--rate R] [--seconds S] [--keep]
+//                            [--runs N] [--strict] [--settle S]
 //   (defaults 500 1000, 9.5 lines a second, 20 s, 3 runs)
 
 #include <poll.h>
@@ -21,13 +22,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "bench_report.h"
+#include "child_output.h"
 #include "protocol/monotonic_clock.h"
 #include "raw_client.h"
 #include "real_world.h"
@@ -53,11 +54,11 @@ struct Settings {
     int deaf = 1000;
     double rate = 9.5;
     int seconds = 20;
-    int runs = 3;
     bool keep = false;  // leave each run's files (chat.txt, world.log, bot.err) in place
 };
 
 struct Result {
+    double load = 0;  // at the run's start
     long long said = 0;
     long long refused = 0;
     long long accepted = 0;
@@ -67,11 +68,6 @@ struct Result {
     long long deafLeft = 0;
     long long worldPeakKb = 0;
 };
-
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 long long count(const std::string& text, const std::string& what) {
     long long found = 0;
@@ -137,11 +133,11 @@ bool run(const Settings& settings, int index, Result& result) {
     }
     if (settings.keep) {
         world.keep();
-        std::printf("run %d keeps its files in %s\n", index + 1, world.dir().c_str());
+        std::fprintf(stderr, "run %d keeps its files in %s\n", index + 1, world.dir().c_str());
     }
     // The bot is in the world once the world logs its login.
     for (int waited = 0;
-         readFile(world.dir() / "world.log").find("citizen 1, bot") == std::string::npos;
+         readWholeFile(world.dir() / "world.log").find("citizen 1, bot") == std::string::npos;
          waited += 50) {
         if (waited > 10000) {
             std::fprintf(stderr, "the bot did not log in\n");
@@ -216,7 +212,7 @@ bool run(const Settings& settings, int index, Result& result) {
     std::size_t size = 0;
     for (long long quietSince = nowMs(); nowMs() - quietSince < QUIET_MS && nowMs() < drainUntil;) {
         serveTalkers(100);
-        const std::size_t now = readFile(world.dir() / "chat.txt").size();
+        const std::size_t now = readWholeFile(world.dir() / "chat.txt").size();
         if (now != size) {
             size = now;
             quietSince = nowMs();
@@ -224,14 +220,14 @@ bool run(const Settings& settings, int index, Result& result) {
     }
     result.worldPeakKb = statusKb(world.worldPid(), "VmHWM");
     result.accepted = result.said - result.refused;
-    const std::string chat = readFile(world.dir() / "chat.txt");
+    const std::string chat = readWholeFile(world.dir() / "chat.txt");
     std::set<std::string> lines;
     for (std::size_t at = chat.find(tag); at != std::string::npos; at = chat.find(tag, at + 1)) {
         lines.insert(chat.substr(at, chat.find('\n', at) - at));
     }
     result.logged = static_cast<long long>(lines.size());
     result.missing = result.accepted - result.logged;
-    result.botLost = count(readFile(world.dir() / "bot.err"), "Связь с миром потеряна");
+    result.botLost = count(readWholeFile(world.dir() / "bot.err"), "Связь с миром потеряна");
     // The bot logs "NAME вышел(а) из мира" for every avatar that leaves.
     const std::string leftWords = utf8ToCp1251(" вышел(а) из мира");
     std::istringstream chatLines(chat);
@@ -252,24 +248,23 @@ bool run(const Settings& settings, int index, Result& result) {
 }
 
 template <typename Field>
-std::string spread(const std::vector<Result>& results, Field field) {
-    std::vector<long long> values;
+std::string spread(const std::vector<Result>& results, Field Result::*field, int decimals = 0) {
+    std::vector<double> values;
     for (const Result& r : results) {
-        values.push_back(r.*field);
+        values.push_back(static_cast<double>(r.*field));
     }
-    std::sort(values.begin(), values.end());
-    char text[96];
-    std::snprintf(text, sizeof text, "%lld / %lld / %lld", values.front(),
-                  values[values.size() / 2], values.back());
-    return text;
+    return bench::formatSpread(values, decimals);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     Settings settings;
+    bench::Options options;
+    std::string error;
     std::vector<int> counts;
-    for (int i = 1; i < argc; ++i) {
+    bool usage = !bench::takeOptions(argc, argv, options, error);
+    for (int i = 1; i < argc && !usage; ++i) {
         const std::string arg = argv[i];
         if (arg == "--rate" && i + 1 < argc) {
             settings.rate = std::atof(argv[++i]);
@@ -277,11 +272,15 @@ int main(int argc, char** argv) {
             settings.seconds = std::atoi(argv[++i]);
         } else if (arg == "--keep") {
             settings.keep = true;
-        } else if (arg == "--runs" && i + 1 < argc) {
-            settings.runs = std::atoi(argv[++i]);
-        } else {
+        } else if (std::atoi(argv[i]) > 0 && counts.size() < 2) {
             counts.push_back(std::atoi(argv[i]));
+        } else {
+            usage = true;
         }
+    }
+    if (usage || settings.rate <= 0 || settings.seconds <= 0) {
+        return bench::usage(
+            error, "tintbeacon_hostile_crowd [TALKERS] [DEAF] [--rate R] [--seconds S] [--keep]");
     }
     if (counts.size() > 0) {
         settings.talkers = counts[0];
@@ -290,35 +289,53 @@ int main(int argc, char** argv) {
         settings.deaf = counts[1];
     }
     raiseFileLimit();
-    std::printf("tintbeacon_hostile_crowd %d %d --rate %g --seconds %d --runs %d\n",
-                settings.talkers, settings.deaf, settings.rate, settings.seconds, settings.runs);
-    std::printf("load average before: %s\n", loadAverage().c_str());
+    bench::Report report(argv[0], options);
     std::vector<Result> results;
-    for (int i = 0; i < settings.runs; ++i) {
+    const int measured = report.measure(1, [&](int i, std::size_t, double load) {
         Result result;
+        result.load = load;
         if (!run(settings, i, result)) {
-            return 1;
+            return false;
         }
-        std::printf(
+        std::fprintf(
+            stderr,
             "run %d: said %lld, refused %lld, accepted %lld, in chat.txt %lld, missing %lld, "
             "bot lost the world %lld times, deaf that left %lld, world peak %lld kB\n",
             i + 1, result.said, result.refused, result.accepted, result.logged, result.missing,
             result.botLost, result.deafLeft, result.worldPeakKb);
-        std::fflush(stdout);
         results.push_back(result);
+        return true;
+    });
+    if (measured != 0) {
+        return measured;
     }
-    std::printf("\n| measure (min / median / max of %d runs) | value |\n|---|---|\n",
-                settings.runs);
-    std::printf("| lines said | %s |\n", spread(results, &Result::said).c_str());
-    std::printf("| refused by the world (21) | %s |\n", spread(results, &Result::refused).c_str());
-    std::printf("| accepted lines missing from chat.txt | %s |\n",
-                spread(results, &Result::missing).c_str());
-    std::printf("| times the bot lost the world | %s |\n",
-                spread(results, &Result::botLost).c_str());
-    std::printf("| deaf tourists that left | %s |\n", spread(results, &Result::deafLeft).c_str());
-    std::printf("| world peak memory, kB (output budget %zu kB) | %s |\n", WORLD_OUTPUT_BUDGET_KB,
-                spread(results, &Result::worldPeakKb).c_str());
-    std::printf("load average after: %s\n", loadAverage().c_str());
+    bench::Table table({"measure", "min / median / max"});
+    table.add({"lines said", spread(results, &Result::said)});
+    table.add({"refused by the world (21)", spread(results, &Result::refused)});
+    table.add({"accepted lines missing from chat.txt", spread(results, &Result::missing)});
+    table.add({"times the bot lost the world", spread(results, &Result::botLost)});
+    table.add({"deaf tourists that left", spread(results, &Result::deafLeft)});
+    table.add(
+        {"world peak memory, kB (output budget " + std::to_string(WORLD_OUTPUT_BUDGET_KB) + " kB)",
+         spread(results, &Result::worldPeakKb)});
+    std::vector<double> loads;
+    for (const Result& r : results) {
+        loads.push_back(r.load);
+    }
+    table.add({"load", report.loadCell(loads)});
+    table.print();
+    char rate[32];
+    std::snprintf(rate, sizeof rate, "%g", settings.rate);
+    std::vector<std::string> arguments = {std::to_string(settings.talkers),
+                                          std::to_string(settings.deaf),
+                                          "--rate",
+                                          rate,
+                                          "--seconds",
+                                          std::to_string(settings.seconds)};
+    if (settings.keep) {
+        arguments.push_back("--keep");
+    }
+    report.finish(arguments);
     bool failed = false;
     for (const Result& r : results) {
         failed |= r.missing != 0 || r.botLost != 0;

@@ -3,13 +3,14 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 
+#include "process_figures.h"
 #include "protocol/monotonic_clock.h"
 #include "sdk/reason_codes.h"
 
@@ -38,14 +39,6 @@ bool joinAt(WorldConnection& connection, int port, const std::string& name, int 
            connection.request(state, TIMEOUT_MS) == SDK_OK;
 }
 
-void raiseFileLimit() {
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0) {
-        limit.rlim_cur = limit.rlim_max;
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-    }
-}
-
 }  // namespace
 
 LoadWorld::~LoadWorld() {
@@ -69,6 +62,10 @@ bool LoadWorld::start(int listeners, ServerConfig config) {
     config.citizens = {{1, "load"}};
     config.bots = {1};
     config.exempt = {net::LOOPBACK};  // every avatar comes from one address
+    // Every listener fits, beside 16 places kept for citizens.
+    config.maxClients =
+        std::max<std::size_t>(config.maxClients, static_cast<std::size_t>(listeners) + 32);
+    config.reservedPlaces = 16;
     config.chatRate = 0;        // the speaker says lines as fast as the relay takes them
     config.logToStderr = false;  // a thousand connections would bury the figures
     server_ = std::make_unique<WorldServer>(config);
@@ -151,10 +148,5 @@ bool LoadWorld::awaitRelay(const std::string& text, int timeoutMs) {
 }
 
 long long LoadWorld::botCpuNs() const {
-    // The scheduler's own account, in nanoseconds: finer than the clock ticks
-    // of /proc/PID/stat.
-    std::ifstream in("/proc/" + std::to_string(bot_.pid()) + "/schedstat");
-    long long onCpu = 0;
-    in >> onCpu;
-    return onCpu;
+    return onCpuNanoseconds(bot_.pid());
 }

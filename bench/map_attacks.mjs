@@ -255,7 +255,10 @@ const show = (values, digits = 0) => stats(values).map((v) => v.toFixed(digits))
 
 console.log(`the live map under attack: a viewer at ${VIEWER} tries ${count} page loads and ` +
             `${count} streams during each; min/median/max of ${runs} runs`);
-console.log(`load average before: ${os.loadavg().map((v) => v.toFixed(2)).join(" ")}`);
+// The load average, marked when the machine is too busy for figures to count.
+const loadText = () =>
+  os.loadavg().map((v) => v.toFixed(2)).join(" ") + (os.loadavg()[0] > 1.0 ? " **above 1.0**" : "");
+console.log(`load average before: ${loadText()}`);
 console.log(`${"attack".padEnd(42)} ${`pages of ${count}`.padStart(11)} ${`streams of ${count}`.padStart(13)} ` +
             `${"world CPU %".padStart(17)} ${"log KiB/s".padStart(17)}`);
 for (const name of only ? only.split(",") : Object.keys(ATTACKS)) {
@@ -266,6 +269,6 @@ for (const name of only ? only.split(",") : Object.keys(ATTACKS)) {
               `${show(results.map((r) => r.cpu), 1).padStart(17)} ` +
               `${show(results.map((r) => r.logRate), 1).padStart(17)}`);
 }
-console.log(`load average after: ${os.loadavg().map((v) => v.toFixed(2)).join(" ")}`);
+console.log(`load average after: ${loadText()} (the benchmark's own work is in it)`);
 console.log(`world: ${worldProgram}`);
 console.log(`repeat: node bench/map_attacks.mjs ${build} ${runs} ${count}${only ? " " + only : ""}`);

@@ -17,6 +17,7 @@
 # whichever comes first). Build in Release for figures worth keeping:
 #   cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release && cmake --build build-bench -j2
 set -euo pipefail
+. "$(dirname "$0")/load_average.sh"
 build="$(cd "${1:-build}" && pwd)"
 avatars="${2:-1000}"
 seconds="${3:-20}"
@@ -80,8 +81,10 @@ run_case() {
     --seconds $((length + 120)) >"$run/crowd.out" 2>&1 &
   local crowd=$!
   pids+=("$crowd")
+  # The crowd says when its avatars have joined (the world's log sums up
+  # logins past the first few).
   for _ in $(seq 1200); do
-    [ "$(grep -c "logged in" "$run/world.err")" -gt "$avatars" ] && break
+    grep -q "avatars joined" "$run/crowd.out" && break
     sleep 0.1
   done
   sleep 2
@@ -107,6 +110,7 @@ run_case() {
 median() { tr ' ' '\n' | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 least() { tr ' ' '\n' | sort -g | head -n 1; }
 
+load_note before
 echo "world server CPU with $avatars avatars saying $rate lines/s through the bot, $runs runs of $seconds s"
 declare -A cpu stream hwm dropped all
 for _ in $(seq "$runs"); do
@@ -145,4 +149,5 @@ echo
 echo "CPU: the world server's utime + stime over $seconds s after every avatar joined, as a share of one core;"
 echo "the median and the least of the runs (on a shared machine, others' load only adds)."
 echo "The stuck page's case is not a CPU comparison: it talks four times as fast to fill the page's backlog."
+load_note after
 echo "repeat: bench/map_cost.sh ${1:-build} $avatars $seconds $rate $runs"

@@ -2,23 +2,16 @@
 
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
-#include <iterator>
-#include <sstream>
 #include <vector>
+
+#include "child_output.h"
 
 namespace {
 
 constexpr int READY_TIMEOUT_MS = 10000;
-
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // The world's --help, so that a benchmark can run an older world too: its
 // options tell which limits it has to switch off, and whether it marks bots.
@@ -28,28 +21,9 @@ std::string worldHelp(const std::string& program, const std::filesystem::path& d
     if (!help.start(program, {"--help"}, dir.string(), out, (dir / "world-help.err").string())) {
         return "";
     }
-    for (int waited = 0; waited < READY_TIMEOUT_MS && readFile(out).find("\n") == std::string::npos;
-         waited += 10) {
-        ::usleep(10000);
-    }
+    awaitLine(out, "", READY_TIMEOUT_MS);  // its first line; the rest comes with it
     help.stop(SIGTERM);
-    return readFile(out);
-}
-
-// The port from the world's ready line, once it has printed it, or 0.
-int awaitReadyPort(const std::filesystem::path& out) {
-    const std::string marker = "listening on ";
-    for (int waited = 0; waited < READY_TIMEOUT_MS; waited += 10) {
-        const std::string text = readFile(out);
-        const std::size_t at = text.find(marker);
-        const std::size_t end = text.find('\n', at);
-        if (at != std::string::npos && end != std::string::npos) {
-            const std::size_t colon = text.rfind(':', end);
-            return std::atoi(text.substr(colon + 1, end - colon - 1).c_str());
-        }
-        ::usleep(10000);
-    }
-    return 0;
+    return readWholeFile(out);
 }
 
 }  // namespace
@@ -82,14 +56,19 @@ bool RealWorld::start(std::size_t maxClients, bool publicLimits) {
         args.insert(args.end(), {"--chat-rate", "0"});
     }
     if (!publicLimits && help.find("--exempt") != std::string::npos) {
-        args.insert(args.end(), {"--exempt", "127.0.0.1", "--reserved-places", "0"});
+        args.insert(args.end(), {"--exempt", "127.0.0.1"});
+    }
+    // The places kept for citizens come out of --max-clients: 16 of them,
+    // so that maxClients - 16 tourists fit, as asked.
+    if (!publicLimits && help.find("--reserved-places") != std::string::npos) {
+        args.insert(args.end(), {"--reserved-places", "16"});
     }
     if (!world_.start(world, args, dir_.string(), (dir_ / "world.out").string(),
                       (dir_ / "world.log").string())) {
         std::fprintf(stderr, "the world server did not start\n");
         return false;
     }
-    port_ = awaitReadyPort(dir_ / "world.out");
+    port_ = awaitListeningPort(dir_ / "world.out", READY_TIMEOUT_MS);
     if (port_ == 0) {
         std::fprintf(stderr, "the world server did not get ready\n");
         return false;
@@ -103,54 +82,4 @@ bool RealWorld::start(std::size_t maxClients, bool publicLimits) {
         return false;
     }
     return true;
-}
-
-long long statusKb(pid_t pid, const std::string& field) {
-    return procField(pid, "status", field);
-}
-
-long long procField(pid_t pid, const std::string& file, const std::string& field) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/" + file);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.compare(0, field.size() + 1, field + ":") == 0) {
-            return std::atoll(line.c_str() + field.size() + 1);
-        }
-    }
-    return -1;
-}
-
-double cpuSeconds(pid_t pid) {
-    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
-    // The command name may hold spaces: the fields go on after its ')'.
-    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
-    std::string skip;
-    for (int i = 3; i < 14; ++i) {
-        fields >> skip;
-    }
-    long long user = 0, system = 0;
-    fields >> user >> system;
-    return static_cast<double>(user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
-
-double ownCpuSeconds() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-std::string loadAverage() {
-    std::istringstream in(readFile("/proc/loadavg"));
-    std::string one, five, fifteen;
-    in >> one >> five >> fifteen;
-    return one + " " + five + " " + fifteen;
-}
-
-void raiseFileLimit() {
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-    }
 }

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "e2e/child_process.h"
+#include "process_figures.h"
 
 class RealWorld {
   public:
@@ -27,7 +28,8 @@ class RealWorld {
 
     // Starts the world on a free port, taking maxClients connections and with
     // its flood limit and its limits per address switched off (every avatar
-    // of a benchmark comes from 127.0.0.1), then the bot at 0N 0W. With
+    // of a benchmark comes from 127.0.0.1) and 16 of them kept for citizens
+    // (tourists may take the rest), then the bot at 0N 0W. With
     // `publicLimits` the world keeps every limit a public world has. False
     // with a message on standard error when either fails to start.
     bool start(std::size_t maxClients, bool publicLimits = false);
@@ -48,16 +50,3 @@ class RealWorld {
     int port_ = 0;
     bool keep_ = false;
 };
-
-// The number of a "name: value" line of /proc/PID/FILE ("status", "io"), or -1.
-long long procField(pid_t pid, const std::string& file, const std::string& field);
-// A field of /proc/PID/status in kB (VmRSS, VmHWM), or -1.
-long long statusKb(pid_t pid, const std::string& field);
-// User and system CPU time of the process so far, in seconds.
-double cpuSeconds(pid_t pid);
-// This process's user and system CPU time so far, in seconds.
-double ownCpuSeconds();
-// The first three fields of /proc/loadavg.
-std::string loadAverage();
-// Takes the hard limit of open files: every avatar is a socket.
-void raiseFileLimit();

@@ -5,9 +5,17 @@
 // join, the world's and the bot's memory, and the time for one line to reach
 // the last listener two ways: said by the speaker and relayed by the bot as a
 // console message, and broadcast by the speaker, which the world delivers
-// itself. The ratio of the medians is the bot's price for its reach.
+// itself. The ratio relay / broadcast is the bot's price for its reach.
 //
-//   tintbeacon_scale_bench [AVATARS...] [--rounds R]   (defaults 1000 10000, 5 rounds)
+// Each time stands beside its floor, measured in the same run once the world
+// is gone, with as many sockets: the same frame written raw to N receivers by
+// `tintbeacon_raw_fanout` (a console frame, a broadcast's chat frame), and
+// the bytes of a join of N sent raw to N connections that join as the fleet
+// does. Each run's figure is the median of its rounds; the table gives min /
+// median / max over the runs.
+//
+//   tintbeacon_scale_bench [AVATARS...] [--rounds R] [--runs N] [--strict] [--settle S]
+//   (defaults 1000 10000, 5 rounds, 3 runs)
 
 #include <stdlib.h>
 
@@ -19,6 +27,8 @@
 #include <vector>
 
 #include "avatar/avatar_fleet.h"
+#include "bench_report.h"
+#include "fanout_floor.h"
 #include "protocol/monotonic_clock.h"
 #include "real_world.h"
 #include "sdk/reason_codes.h"
@@ -69,17 +79,18 @@ class Probe : public FleetObserver {
     bool lost_ = false;
 };
 
-struct Row {
-    int avatars = 0;
-    double joinSeconds = 0;
+// One run at one size.
+struct Run {
+    double load = 0;
+    double joinSeconds = 0, joinFloorSeconds = 0;
     double joinWorldCpu = 0, joinOwnCpu = 0;  // CPU seconds spent joining
-    long long worldRssKb = 0, worldPeakKb = 0, botRssKb = 0, botPeakKb = 0;
-    double relayMs = 0, broadcastMs = 0;
+    double worldRssMb = 0, worldPeakMb = 0, botRssMb = 0, botPeakMb = 0;
+    double relayMs = 0, broadcastMs = 0;            // medians of the rounds
+    double relayFloorMs = 0, broadcastFloorMs = 0;  // the same, raw
 };
 
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0.0 : values[(values.size() - 1) / 2];
+double median(const std::vector<double>& values) {
+    return bench::spreadOf(values).value_or(bench::Spread{}).median;
 }
 
 // Sends the text and turns until every listener has it; milliseconds, or -1.
@@ -110,7 +121,7 @@ void settle(AvatarFleet& fleet, int ms) {
     }
 }
 
-bool measure(int avatars, int rounds, Row& row) {
+bool measureWorld(int avatars, int rounds, Run& row) {
     RealWorld world;
     if (!world.start(static_cast<std::size_t>(avatars) + 16)) {
         return false;
@@ -167,61 +178,138 @@ bool measure(int avatars, int rounds, Row& row) {
         relay.push_back(relayed);
         broadcast.push_back(broadcasted);
     }
-    row.avatars = avatars;
-    row.worldRssKb = statusKb(world.worldPid(), "VmRSS");
-    row.worldPeakKb = statusKb(world.worldPid(), "VmHWM");
-    row.botRssKb = statusKb(world.botPid(), "VmRSS");
-    row.botPeakKb = statusKb(world.botPid(), "VmHWM");
+    row.worldRssMb = static_cast<double>(statusKb(world.worldPid(), "VmRSS")) / 1024;
+    row.worldPeakMb = static_cast<double>(statusKb(world.worldPid(), "VmHWM")) / 1024;
+    row.botRssMb = static_cast<double>(statusKb(world.botPid(), "VmRSS")) / 1024;
+    row.botPeakMb = static_cast<double>(statusKb(world.botPid(), "VmHWM")) / 1024;
     row.relayMs = median(relay);
     row.broadcastMs = median(broadcast);
     return true;
 }
 
+// The floors of the same run: the first round's frames (the rounds' texts
+// differ in length by a digit at most), raw to as many receivers.
+bool measureFloors(int avatars, int rounds, Run& row) {
+    row.joinFloorSeconds =
+        rawJoinSeconds(static_cast<std::size_t>(avatars), "Listener" + std::to_string(avatars / 2),
+                       PROBE_TIMEOUT_MS * 5);
+    FanoutFloor floor;
+    if (row.joinFloorSeconds < 0 ||
+        !floor.start(static_cast<std::size_t>(avatars),
+                     {"--console", "Speaker:\trelay 0", "--chat", "Speaker", "broadcast 0"})) {
+        return false;
+    }
+    std::vector<double> relay, broadcast;
+    for (int round = 0; round < rounds; ++round) {
+        relay.push_back(floor.fanOutMs(0, PROBE_TIMEOUT_MS));
+        broadcast.push_back(floor.fanOutMs(1, PROBE_TIMEOUT_MS));
+        if (relay.back() < 0 || broadcast.back() < 0) {
+            std::fprintf(stderr, "a raw fan-out did not reach every receiver\n");
+            return false;
+        }
+    }
+    row.relayFloorMs = median(relay);
+    row.broadcastFloorMs = median(broadcast);
+    return true;
+}
+
+template <typename Field>
+std::vector<double> field(const std::vector<Run>& runs, Field Run::*member) {
+    std::vector<double> values;
+    for (const Run& run : runs) {
+        values.push_back(run.*member);
+    }
+    return values;
+}
+
+void printTables(const bench::Report& report, const std::vector<int>& sizes,
+                 const std::vector<std::vector<Run>>& runs) {
+    bench::Table join({"avatars", "join s", "raw join floor s", "join / floor",
+                       "world CPU s joining", "avatars' CPU s joining", "world RSS MB",
+                       "world peak MB", "bot RSS MB", "bot peak MB", "load"});
+    bench::Table relay({"avatars", "relay to the last ms", "raw fan-out floor ms", "relay / floor",
+                        "broadcast to the last ms", "raw fan-out floor ms (chat)",
+                        "broadcast / floor", "relay / broadcast", "load"});
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        const std::vector<Run>& r = runs[i];
+        const std::string avatars = std::to_string(sizes[i]);
+        const std::string load = report.loadCell(field(r, &Run::load));
+        using bench::formatSpread;
+        using bench::ratios;
+        join.add(
+            {avatars, formatSpread(field(r, &Run::joinSeconds), 2),
+             formatSpread(field(r, &Run::joinFloorSeconds), 2),
+             formatSpread(ratios(field(r, &Run::joinSeconds), field(r, &Run::joinFloorSeconds)), 2),
+             formatSpread(field(r, &Run::joinWorldCpu), 1),
+             formatSpread(field(r, &Run::joinOwnCpu), 1),
+             formatSpread(field(r, &Run::worldRssMb), 1),
+             formatSpread(field(r, &Run::worldPeakMb), 1),
+             formatSpread(field(r, &Run::botRssMb), 1), formatSpread(field(r, &Run::botPeakMb), 1),
+             load});
+        relay.add(
+            {avatars, formatSpread(field(r, &Run::relayMs), 1),
+             formatSpread(field(r, &Run::relayFloorMs), 1),
+             formatSpread(ratios(field(r, &Run::relayMs), field(r, &Run::relayFloorMs)), 2),
+             formatSpread(field(r, &Run::broadcastMs), 1),
+             formatSpread(field(r, &Run::broadcastFloorMs), 1),
+             formatSpread(ratios(field(r, &Run::broadcastMs), field(r, &Run::broadcastFloorMs)), 2),
+             formatSpread(ratios(field(r, &Run::relayMs), field(r, &Run::broadcastMs)), 2), load});
+    }
+    join.print();
+    relay.print();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    bench::Options options;
+    std::string error;
     std::vector<int> sizes;
     int rounds = 5;
-    for (int i = 1; i < argc; ++i) {
+    bool usage = !bench::takeOptions(argc, argv, options, error);
+    for (int i = 1; i < argc && !usage; ++i) {
         if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
             rounds = std::max(1, std::atoi(argv[++i]));
         } else if (std::atoi(argv[i]) > 0) {
             sizes.push_back(std::atoi(argv[i]));
         } else {
-            std::fprintf(stderr, "usage: tintbeacon_scale_bench [AVATARS...] [--rounds R]\n");
-            return 2;
+            usage = true;
         }
+    }
+    if (usage) {
+        return bench::usage(error, "tintbeacon_scale_bench [AVATARS...] [--rounds R]");
     }
     if (sizes.empty()) {
         sizes = {1000, 10000};
     }
     raiseFileLimit();
-    const std::string loadBefore = loadAverage();
-    std::vector<Row> rows;
-    for (int avatars : sizes) {
-        Row row;
-        if (!measure(avatars, rounds, row)) {
-            return 1;
+    bench::Report report(argv[0], options);
+    std::vector<std::vector<Run>> runs(sizes.size());
+    const int status = report.measure(sizes.size(), [&](int run, std::size_t i, double load) {
+        Run figures;
+        figures.load = load;
+        if (!measureWorld(sizes[i], rounds, figures) || !measureFloors(sizes[i], rounds, figures)) {
+            return false;
         }
-        rows.push_back(row);
+        std::fprintf(stderr,
+                     "run %d, %d avatars: join %.2f s (floor %.2f), relay %.1f ms (floor %.1f), "
+                     "broadcast %.1f ms (floor %.1f)\n",
+                     run + 1, sizes[i], figures.joinSeconds, figures.joinFloorSeconds,
+                     figures.relayMs, figures.relayFloorMs, figures.broadcastMs,
+                     figures.broadcastFloorMs);
+        runs[i].push_back(figures);
+        return true;
+    });
+    if (status != 0) {
+        return status;
     }
-    std::printf(
-        "| avatars | join s | CPU s joining: world, avatars | world RSS MB (peak) | "
-        "bot RSS MB (peak) | relay to the last ms | broadcast to the last ms | relay / broadcast "
-        "|\n");
-    std::printf("|---|---|---|---|---|---|---|---|\n");
-    for (const Row& r : rows) {
-        std::printf("| %d | %.2f | %.1f, %.1f | %.1f (%.1f) | %.1f (%.1f) | %.1f | %.1f | %.2f |\n",
-                    r.avatars, r.joinSeconds, r.joinWorldCpu, r.joinOwnCpu, r.worldRssKb / 1024.0,
-                    r.worldPeakKb / 1024.0, r.botRssKb / 1024.0, r.botPeakKb / 1024.0, r.relayMs,
-                    r.broadcastMs, r.broadcastMs > 0 ? r.relayMs / r.broadcastMs : 0.0);
-    }
-    std::printf("\nmedians of %d rounds; load average before %s, after %s\n", rounds,
-                loadBefore.c_str(), loadAverage().c_str());
-    std::printf("repeat: tintbeacon_scale_bench");
+    printTables(report, sizes, runs);
+    std::printf("\neach run's relay and broadcast: the median of %d rounds\n", rounds);
+    std::vector<std::string> arguments;
     for (int avatars : sizes) {
-        std::printf(" %d", avatars);
+        arguments.push_back(std::to_string(avatars));
     }
-    std::printf(" --rounds %d\n", rounds);
+    arguments.insert(arguments.end(), {"--rounds", std::to_string(rounds)});
+    report.finish(arguments);
     return 0;
 }

@@ -6,6 +6,7 @@
 # peak resident memory of world and bot, and the crowd's own report.
 #   bench/world_crowd_cpu.sh [BUILD_DIR] [AVATARS] [LINES_PER_S] [SECONDS]
 set -euo pipefail
+. "$(dirname "$0")/load_average.sh"
 build="$(cd "${1:-build}" && pwd)"
 avatars="${2:-1000}"
 rate="${3:-5}"
@@ -33,6 +34,7 @@ for _ in $(seq 50); do grep -q "Успешно" "$dir/bot.out" 2>/dev/null && br
 ticks() { awk '{print $14 + $15}' "/proc/$world/stat"; }
 peak() { awk '/VmHWM/ {print $2}' "/proc/$1/status"; }
 hz=$(getconf CLK_TCK)
+load_note before
 before=$(ticks)
 "$build/tintbeacon-avatar" --crowd "$avatars" --server "$port" --rate "$rate" \
   --seconds "$seconds" >"$dir/crowd.out" 2>"$dir/crowd.err"
@@ -43,4 +45,5 @@ echo "| $avatars | $rate | $seconds | $(( (after - before) * 1000 / hz )) | $(pe
 echo
 cat "$dir/crowd.out"
 echo
-echo "repeat: bench/world_crowd_cpu.sh $build $avatars $rate $seconds (load average $(cut -d' ' -f1-3 /proc/loadavg))"
+load_note after
+echo "repeat: bench/world_crowd_cpu.sh ${1:-build} $avatars $rate $seconds"

@@ -4,10 +4,12 @@
 // flooder, stops reading for them, and has the flooder say long lines as
 // fast as the world takes them for some seconds; samples the world's
 // resident memory from /proc meanwhile. Then opens one connection that
-// sends nothing and waits (at most 15 s) for the world to close it.
+// sends nothing and waits (at most 15 s) for the world to close it. A new
+// world each run; min / median / max over the runs.
 //
 //   tintbeacon_world_memory WORLD_BINARY [TOURISTS] [SECONDS] [WORLD OPTION]...
-//                                        (defaults 50 and 5)
+//                           [--runs N] [--strict] [--settle S]
+//                           (defaults 50 and 5, 3 runs)
 
 #include <netinet/in.h>
 #include <poll.h>
@@ -22,11 +24,12 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench_report.h"
+#include "child_output.h"
 #include "e2e/child_process.h"
 #include "protocol/wire_message.h"
 #include "sdk/reason_codes.h"
@@ -41,12 +44,12 @@ constexpr int TIMEOUT_MS = 10000;
 constexpr int SILENT_PATIENCE_MS = 15000;
 using Clock = std::chrono::steady_clock;
 
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+struct Figures {
+    double load = 0;
+    double idle = 0, loggedIn = 0, peak = 0, after = 0;  // resident MiB
+    double said = 0, dropped = 0;
+    double silentMs = -1;  // -1: still open after SILENT_PATIENCE_MS
+};
 
 // Resident memory of the process in MiB, from /proc; -1 when it is gone.
 double residentMiB(pid_t pid) {
@@ -100,44 +103,36 @@ long long silentConnectionLifetime(int port) {
     return lifetime;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr,
-                     "usage: tintbeacon_world_memory WORLD_BINARY [TOURISTS] [SECONDS] "
-                     "[WORLD OPTION]...\n");
-        return 2;
-    }
-    const std::string world = std::filesystem::absolute(argv[1]).string();
-    const int tourists = argc > 2 ? std::atoi(argv[2]) : 50;
-    const int seconds = argc > 3 ? std::atoi(argv[3]) : 5;
-    std::vector<std::string> options = {"--listen", "127.0.0.1:0"};
-    options.insert(options.end(), argv + std::min(argc, 4), argv + argc);
-    ::signal(SIGPIPE, SIG_IGN);
-
+// One run against a new world; false with a message when it cannot start.
+bool measure(const std::string& world, int tourists, int seconds,
+             const std::vector<std::string>& options, Figures& figures) {
     char pattern[] = "/tmp/tintbeacon-memory-XXXXXX";
-    const std::filesystem::path dir = ::mkdtemp(pattern);
+    if (::mkdtemp(pattern) == nullptr) {
+        std::perror("mkdtemp");
+        return false;
+    }
+    // Removed however the run ends, after the world has stopped.
+    struct ScratchDirectory {
+        std::filesystem::path path;
+        ~ScratchDirectory() {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    } scratch{pattern};
+    const std::filesystem::path& dir = scratch.path;
     ChildProcess server;
     if (!server.start(world, options, dir.string(), (dir / "world.out").string(),
                       (dir / "world.err").string())) {
         std::fprintf(stderr, "cannot start %s\n", world.c_str());
-        return 1;
+        return false;
     }
-    std::string ready;
-    for (int i = 0; i < 100 && ready.find('\n') == std::string::npos; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        ready = readFile(dir / "world.out");
-    }
-    const std::string prefix = "listening on 127.0.0.1:";
-    const auto at = ready.find(prefix);
-    const int port = at == std::string::npos ? 0 : std::atoi(ready.c_str() + at + prefix.size());
+    const int port = awaitListeningPort(dir / "world.out", 5000);
     const pid_t pid = server.pid();
     if (port == 0 || pid <= 0) {
         std::fprintf(stderr, "the world did not start\n");
-        return 1;
+        return false;
     }
-    const double idle = residentMiB(pid);
+    figures.idle = residentMiB(pid);
 
     WorldConnection flooder;
     std::vector<std::unique_ptr<WorldConnection>> deaf;
@@ -148,9 +143,9 @@ int main(int argc, char** argv) {
     }
     if (!joined) {
         std::fprintf(stderr, "could not log everyone in\n");
-        return 1;
+        return false;
     }
-    const double loggedIn = residentMiB(pid);
+    figures.loggedIn = residentMiB(pid);
 
     // The flooder says as fast as the world reads and reads what it is sent
     // (refusals), so that it is not the one dropped; the tourists read nothing.
@@ -158,7 +153,7 @@ int main(int argc, char** argv) {
     say.type = MessageType::Say;
     say.text = std::string(wire::MAX_CHAT_BYTES - 8, 'x');
     long long said = 0;
-    double peak = loggedIn;
+    double peak = figures.loggedIn;
     const auto end = Clock::now() + std::chrono::seconds(seconds);
     auto nextSample = Clock::now();
     while (Clock::now() < end) {
@@ -177,7 +172,9 @@ int main(int argc, char** argv) {
         }
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    const double after = residentMiB(pid);
+    figures.peak = peak;
+    figures.after = residentMiB(pid);
+    figures.said = static_cast<double>(said);
     int dropped = 0;
     for (auto& connection : deaf) {
         // A dropped tourist's socket reads to its end.
@@ -189,20 +186,74 @@ int main(int argc, char** argv) {
         }
         dropped += connection->isOpen() ? 0 : 1;
     }
-    const long long silent = silentConnectionLifetime(port);
+    figures.dropped = dropped;
+    figures.silentMs = static_cast<double>(silentConnectionLifetime(port));
     server.stop(SIGTERM);
-    std::filesystem::remove_all(dir);
+    return true;
+}
 
-    std::printf("world %s, %d never-reading tourists, flooder %d s (%lld lines posted)\n",
-                world.c_str(), tourists, seconds, said);
-    std::printf("resident memory: idle %.1f MiB, logged in %.1f MiB, peak %.1f MiB (+%.1f), "
-                "0.5 s after %.1f MiB\n",
-                idle, loggedIn, peak, peak - idle, after);
-    std::printf("tourists dropped by the world: %d of %d\n", dropped, tourists);
-    if (silent < 0) {
-        std::printf("silent connection: still open after %d ms\n", SILENT_PATIENCE_MS);
-    } else {
-        std::printf("silent connection: closed by the world after %lld ms\n", silent);
+template <typename Field>
+std::string spread(const std::vector<Figures>& runs, Field Figures::*field, int decimals) {
+    std::vector<double> values;
+    for (const Figures& f : runs) {
+        values.push_back(f.*field);
     }
+    return bench::formatSpread(values, decimals);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bench::Options harness;
+    std::string error;
+    if (!bench::takeOptions(argc, argv, harness, error) || argc < 2) {
+        return bench::usage(error,
+                            "tintbeacon_world_memory WORLD_BINARY [TOURISTS] [SECONDS] "
+                            "[WORLD OPTION]...");
+    }
+    const std::string world = std::filesystem::absolute(argv[1]).string();
+    const int tourists = argc > 2 ? std::atoi(argv[2]) : 50;
+    const int seconds = argc > 3 ? std::atoi(argv[3]) : 5;
+    std::vector<std::string> options = {"--listen", "127.0.0.1:0"};
+    options.insert(options.end(), argv + std::min(argc, 4), argv + argc);
+    ::signal(SIGPIPE, SIG_IGN);
+    bench::Report report(argv[0], harness);
+    std::vector<Figures> runs;
+    const int status = report.measure(1, [&](int, std::size_t, double load) {
+        runs.emplace_back();
+        runs.back().load = load;
+        return measure(world, tourists, seconds, options, runs.back());
+    });
+    if (status != 0) {
+        return status;
+    }
+    std::vector<double> loads;
+    bool silentStayed = false;
+    for (const Figures& f : runs) {
+        loads.push_back(f.load);
+        silentStayed |= f.silentMs < 0;
+    }
+    std::printf("\nworld %s, %d never-reading tourists, a flooder for %d s\n", world.c_str(),
+                tourists, seconds);
+    bench::Table table({"measure", "min / median / max"});
+    table.add({"resident MiB, idle", spread(runs, &Figures::idle, 1)});
+    table.add({"resident MiB, logged in", spread(runs, &Figures::loggedIn, 1)});
+    table.add({"resident MiB, peak while flooded", spread(runs, &Figures::peak, 1)});
+    table.add({"resident MiB, 0.5 s after", spread(runs, &Figures::after, 1)});
+    table.add({"lines the flooder posted", spread(runs, &Figures::said, 0)});
+    table.add({"tourists dropped by the world, of " + std::to_string(tourists),
+               spread(runs, &Figures::dropped, 0)});
+    table.add({"ms until the world closed a silent connection",
+               silentStayed ? "still open after " + std::to_string(SILENT_PATIENCE_MS) + " ms"
+                            : spread(runs, &Figures::silentMs, 0)});
+    table.add({"load", report.loadCell(loads)});
+    table.print();
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    if (argc < 4) {
+        arguments.resize(3);
+        arguments[1] = std::to_string(tourists);
+        arguments[2] = std::to_string(seconds);
+    }
+    report.finish(arguments);
     return 0;
 }
