@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <string_view>
 
 #include "sdk/reason_codes.h"
 #include "sdk/reason_text.h"
+#include "server/login_rules.h"
 
 using wire::Message;
 using wire::MessageType;
@@ -15,46 +15,6 @@ namespace {
 bool within(int a, int b, int range) {
     const std::int64_t difference = static_cast<std::int64_t>(a) - b;
     return difference <= range && difference >= -static_cast<std::int64_t>(range);
-}
-
-char asciiLower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// Chat log lines begin "whisper from NAME:" for a whisper and "global chat:"
-// for a console message; a name that began the same way (in any letter case)
-// could forge them.
-bool imitatesLogLine(const std::string& name) {
-    constexpr std::string_view prefixes[] = {"whisper from", "global chat"};
-    for (std::string_view prefix : prefixes) {
-        if (name.size() >= prefix.size() &&
-            std::equal(prefix.begin(), prefix.end(), name.begin(),
-                       [](char a, char b) { return a == asciiLower(b); })) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// Hearing every said line of a world is for bots (a relay must hear all that
-// it relays); an avatar hears what is said within its range.
-int permittedHearing(const Message& login) {
-    return login.hearAll != 0 && login.kind != wire::LoginKind::Bot ? SDK_RC_NOT_ALLOWED : SDK_OK;
-}
-
-// Names compare without letter case, in ASCII and in Windows-1251's
-// Cyrillic, so that "Ann" and "ANN" cannot stand side by side.
-std::string folded(const std::string& name) {
-    std::string fold = name;
-    for (char& c : fold) {
-        const auto byte = static_cast<unsigned char>(c);
-        if ((byte >= 'A' && byte <= 'Z') || (byte >= 0xC0 && byte <= 0xDF)) {
-            c = static_cast<char>(byte + 0x20);
-        } else if (byte == 0xA8) {  // Ё
-            c = static_cast<char>(0xB8);
-        }
-    }
-    return fold;
 }
 
 Message avatarArrived(int session, int citizen, const std::string& name, int x, int y, int z) {
@@ -147,7 +107,8 @@ void WorldRules::handleHello(Connection& connection, const Message& message) {
         connections_.refuseAndClose(connection, MessageType::Hello, SDK_RC_PROTOCOL_ERROR);
         return;
     }
-    if (message.version < wire::FIRST_PROTOCOL_VERSION || message.version > wire::PROTOCOL_VERSION) {
+    if (message.version < wire::FIRST_PROTOCOL_VERSION ||
+        message.version > wire::PROTOCOL_VERSION) {
         reply(connection, MessageType::Hello, SDK_RC_VERSION_MISMATCH, wire::PROTOCOL_VERSION);
         connections_.close(connection);
         return;
@@ -169,35 +130,7 @@ int WorldRules::loginCode(const Connection& connection, const Message& message) 
     if (addresses_.loginBarred(connection.address, connections_.now())) {
         return SDK_RC_RATE_LIMITED;
     }
-    const std::size_t nameLimit =
-        wire::MAX_NAME_BYTES - (message.kind == wire::LoginKind::Bot ? 2 : 0);
-    if (message.name.empty() || !wire::isCleanText(message.name, false) ||
-        (message.kind == wire::LoginKind::Avatar && message.name[0] == '[') ||
-        imitatesLogLine(message.name)) {
-        return SDK_RC_INVALID_TEXT;
-    }
-    if (message.name.size() > nameLimit) {
-        return SDK_RC_TEXT_TOO_LONG;
-    }
-    if (message.kind == wire::LoginKind::Avatar && message.citizen == 0) {
-        if (!message.password.empty()) {
-            return SDK_RC_BAD_CREDENTIALS;
-        }
-        if (permittedHearing(message) != SDK_OK) {
-            return SDK_RC_NOT_ALLOWED;
-        }
-        // The last places are for bots and citizens.
-        return tourists_ + config_.reserved() >= config_.maxClients ? SDK_RC_SERVER_FULL : SDK_OK;
-    }
-    auto citizen = config_.citizens.find(message.citizen);
-    if (citizen == config_.citizens.end() || citizen->second != message.password) {
-        return SDK_RC_BAD_CREDENTIALS;
-    }
-    // Who may relay the world's chat is the operator's to say.
-    if (message.kind == wire::LoginKind::Bot && config_.bots.count(message.citizen) == 0) {
-        return SDK_RC_NOT_ALLOWED;
-    }
-    return permittedHearing(message);
+    return loginRefusal(config_, message, tourists_);
 }
 
 void WorldRules::refuseLogin(Connection& connection, const Message& message, int code) {
@@ -233,7 +166,7 @@ void WorldRules::handleLogin(Connection& connection, const Message& message) {
     avatar.bot = message.kind == wire::LoginKind::Bot;
     avatar.hearAll = message.hearAll != 0;
     avatar.name = avatar.bot ? "[" + message.name + "]" : message.name;
-    avatar.foldedName = folded(avatar.name);
+    avatar.foldedName = foldedName(avatar.name);
     const long long now = connections_.now();
     avatar.chatLines = TokenBucket(config_.chatRate, config_.chatBurst, now);
     avatar.moves = TokenBucket(config_.moves.rate, config_.moves.burst, now);
