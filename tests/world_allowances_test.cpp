@@ -11,6 +11,7 @@
 #include "sdk/reason_codes.h"
 #include "server/world_server.h"
 #include "support/pair_client.h"
+#include "support/world_requests.h"
 
 using wire::Message;
 using wire::MessageType;
@@ -40,36 +41,6 @@ ServerConfig allowanceConfig() {
     config.exempt = {EXEMPT};
     config.logToStderr = false;
     return config;
-}
-
-Message say(const std::string& text) {
-    Message m;
-    m.type = MessageType::Say;
-    m.text = text;
-    return m;
-}
-
-Message state(int x) {
-    Message m;
-    m.type = MessageType::State;
-    m.x = x;
-    return m;
-}
-
-Message enter(const std::string& world) {
-    Message m;
-    m.type = MessageType::Enter;
-    m.name = world;
-    return m;
-}
-
-Message login(int citizen, const std::string& password, const std::string& name = "Guesser") {
-    Message m;
-    m.type = MessageType::Login;
-    m.citizen = citizen;
-    m.password = password;
-    m.name = name;
-    return m;
 }
 
 int refusedLines(PairClient& client) {
@@ -177,10 +148,10 @@ TEST(WorldAllowances, RefusedLoginsCloseTheConnectionAndMakeTheAddressWaitLonger
     // Three refusals on one connection, then it is closed.
     PairClient guesser(server, 0, ADDRESS_A);
     ASSERT_EQ(guesser.request(hello), SDK_OK);
-    EXPECT_EQ(guesser.request(login(7, "guess1")), SDK_RC_BAD_CREDENTIALS);
-    EXPECT_EQ(guesser.request(login(7, "guess2")), SDK_RC_BAD_CREDENTIALS);
+    EXPECT_EQ(guesser.request(login(7, "guess1", "Guesser")), SDK_RC_BAD_CREDENTIALS);
+    EXPECT_EQ(guesser.request(login(7, "guess2", "Guesser")), SDK_RC_BAD_CREDENTIALS);
     EXPECT_FALSE(guesser.closed());
-    EXPECT_EQ(guesser.request(login(7, "guess3")), SDK_RC_BAD_CREDENTIALS);
+    EXPECT_EQ(guesser.request(login(7, "guess3", "Guesser")), SDK_RC_BAD_CREDENTIALS);
     EXPECT_TRUE(guesser.closed());
     // Three failures are free; from the fourth the address waits 1 s, then
     // 2 s, and a login in the wait is not even looked at, a right one

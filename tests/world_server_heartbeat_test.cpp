@@ -10,6 +10,7 @@
 #include "sdk/reason_codes.h"
 #include "server/world_server.h"
 #include "support/pair_client.h"
+#include "support/world_requests.h"
 
 using wire::Message;
 using wire::MessageType;
@@ -19,12 +20,6 @@ namespace {
 long long heartbeatNow = 1000;
 long long heartbeatClock() {
     return heartbeatNow;
-}
-
-Message ofType(MessageType type) {
-    Message m;
-    m.type = type;
-    return m;
 }
 
 bool leftWorld(PairClient& watcher, int session) {

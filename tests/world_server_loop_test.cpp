@@ -10,6 +10,7 @@
 #include "sdk/reason_codes.h"
 #include "server/world_server.h"
 #include "support/pair_client.h"
+#include "support/world_requests.h"
 
 using wire::Message;
 using wire::MessageType;
@@ -29,37 +30,6 @@ ServerConfig loopConfig() {
     config.chatRate = 0;
     config.logToStderr = false;
     return config;
-}
-
-Message say(const std::string& text) {
-    Message m;
-    m.type = MessageType::Say;
-    m.text = text;
-    return m;
-}
-
-Message enter(const std::string& world) {
-    Message m;
-    m.type = MessageType::Enter;
-    m.name = world;
-    return m;
-}
-
-Message state(int x, int y, int z) {
-    Message m;
-    m.type = MessageType::State;
-    m.x = x;
-    m.y = y;
-    m.z = z;
-    return m;
-}
-
-std::vector<std::string> textsOf(const std::vector<Message>& messages) {
-    std::vector<std::string> texts;
-    for (const Message& m : messages) {
-        texts.push_back(m.text);
-    }
-    return texts;
 }
 
 }  // namespace
@@ -192,15 +162,15 @@ TEST(WorldServerLoop, NoTwoAvatarsOfAWorldShareANameButACitizenComingBackTakesIt
         {"ann", 0, "welcome", SDK_RC_NAME_IN_USE},  // letter case does not tell names apart
         {"ANN", 7, "welcome", SDK_RC_NAME_IN_USE},  // nor does being a citizen
         {"Ann", 0, "other", SDK_OK},                // a name is one world's
-        {"\xC0\xED\xED", 0, "welcome", SDK_OK},    // "Анн"
+        {"\xC0\xED\xED", 0, "welcome", SDK_OK},     // "Анн"
         {"\xE0\xcd\xed", 0, "welcome", SDK_RC_NAME_IN_USE},  // the same in Cyrillic case
     };
     std::vector<std::unique_ptr<PairClient>> others;
     for (const Case& c : cases) {
         others.push_back(std::make_unique<PairClient>(server));
-        EXPECT_EQ(others.back()->join(c.name, c.citizen, c.citizen != 0 ? "secret" : "", false,
-                                      c.world),
-                  c.code)
+        EXPECT_EQ(
+            others.back()->join(c.name, c.citizen, c.citizen != 0 ? "secret" : "", false, c.world),
+            c.code)
             << c.name << " in " << c.world;
     }
     // A citizen whose old session lingers (a connection lost without a word)

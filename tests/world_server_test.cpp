@@ -8,6 +8,7 @@
 #include "platform/net.h"
 #include "sdk/reason_codes.h"
 #include "support/pair_client.h"
+#include "support/world_requests.h"
 #include "support/test_avatar.h"
 
 using wire::Message;
@@ -69,14 +70,6 @@ std::vector<std::pair<MessageType, int>> errorsOf(const std::vector<Message>& me
         }
     }
     return errors;
-}
-
-std::vector<std::string> textsOf(const std::vector<Message>& messages) {
-    std::vector<std::string> texts;
-    for (const Message& m : messages) {
-        texts.push_back(m.text);
-    }
-    return texts;
 }
 
 Message chatMessage(MessageType type, const std::string& text, int session = 0) {
