@@ -46,12 +46,22 @@ TEST(OutputQueue, PacksFramesInOrderAndCountsExactlyWhatItHolds) {
     EXPECT_EQ(queue.heldBytes(), 0u);
 }
 
-TEST(OutputQueue, AFrameLargerThanAChunkTravelsWhole) {
+TEST(OutputQueue, AFrameLargerThanAChunkTravelsWholeInChunksOfOneSize) {
     OutputQueue queue;
-    queue.push("small");
-    const std::string big(OutputQueue::CHUNK_BYTES * 2, 'b');
-    queue.push(big);
-    EXPECT_EQ(unsent(queue), "small" + big);
+    std::string expected;
+    for (const std::size_t size : {std::size_t{5}, OutputQueue::CHUNK_BYTES * 2 + 3,
+                                   OutputQueue::CHUNK_BYTES - 1, OutputQueue::CHUNK_BYTES * 3}) {
+        const std::string frame(size, static_cast<char>('a' + expected.size() % 26));
+        const std::size_t cost = queue.costOf(frame.size());
+        EXPECT_EQ(queue.push(frame), cost) << size;
+        expected += frame;
+    }
+    EXPECT_EQ(unsent(queue), expected);
+    net::Piece pieces[64];
+    const int filled = queue.gather(pieces, 64);
+    for (int i = 0; i < filled; ++i) {
+        EXPECT_LE(pieces[i].size, OutputQueue::CHUNK_BYTES) << i;
+    }
     queue.clear();
     EXPECT_EQ(queue.heldBytes(), 0u);
     EXPECT_EQ(unsent(queue), "");

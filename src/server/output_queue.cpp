@@ -15,35 +15,49 @@ std::size_t OutputQueue::heldBy(std::size_t capacity) {
     return sizeof(std::string) + capacity + 1 + ALLOCATION_OVERHEAD;
 }
 
-bool OutputQueue::fitsBack(std::size_t size) const {
-    return back_ != nullptr && backRoom_ >= size;
-}
-
-std::size_t OutputQueue::newChunkCapacity(std::size_t size) const {
-    if (back_ == nullptr) {
-        // A string never holds less than its built-in room.
-        static const std::size_t builtIn = std::string().capacity();
-        return std::max(size, builtIn);
-    }
-    return std::max(size, CHUNK_BYTES);
+bool OutputQueue::alone(std::size_t size) const {
+    return back_ == nullptr && size <= CHUNK_BYTES;
 }
 
 std::size_t OutputQueue::costOf(std::size_t size) const {
-    return fitsBack(size) ? 0 : heldBy(newChunkCapacity(size));
+    const std::size_t room = back_ != nullptr ? backRoom_ : 0;
+    if (size <= room) {
+        return 0;
+    }
+    if (alone(size)) {
+        // A string never holds less than its built-in room.
+        static const std::size_t builtIn = std::string().capacity();
+        return heldBy(std::max(size, builtIn));
+    }
+    const std::size_t chunks = (size - room + CHUNK_BYTES - 1) / CHUNK_BYTES;
+    return chunks * heldBy(CHUNK_BYTES);
 }
 
-std::size_t OutputQueue::push(const std::string& frame) {
+std::size_t OutputQueue::addChunk(std::size_t capacity) {
+    std::string chunk;
+    chunk.reserve(capacity);
+    chunks_.push_back(std::move(chunk));
+    back_ = &chunks_.back();
+    backRoom_ = back_->capacity();
+    const std::size_t added = heldBy(back_->capacity());
+    held_ += added;
+    return added;
+}
+
+std::size_t OutputQueue::push(std::string_view frame) {
     std::size_t added = 0;
-    if (!fitsBack(frame.size())) {
-        std::string chunk;
-        chunk.reserve(newChunkCapacity(frame.size()));
-        chunks_.push_back(std::move(chunk));
-        back_ = &chunks_.back();
-        added = heldBy(back_->capacity());
-        held_ += added;
+    if (alone(frame.size())) {
+        added += addChunk(frame.size());
     }
-    *back_ += frame;
-    backRoom_ = back_->capacity() - back_->size();
+    while (!frame.empty()) {
+        if (back_ == nullptr || backRoom_ == 0) {
+            added += addChunk(CHUNK_BYTES);
+        }
+        const std::size_t part = std::min(frame.size(), backRoom_);
+        back_->append(frame.data(), part);
+        backRoom_ -= part;
+        frame.remove_prefix(part);
+    }
     return added;
 }
 

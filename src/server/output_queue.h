@@ -1,16 +1,19 @@
 #pragma once
 
 // The output waiting for one client, in the order queued, sent from the
-// front. Small frames are packed into chunks of CHUNK_BYTES, so that a
-// newcomer's thousands of arrivals cost a few hundred allocations and leave in
-// a few large writes, while a partly filled chunk wastes little of the
-// client's output budget; a chunk's memory goes back as soon as it is sent whole, so a
-// queue that was once long holds nothing later. It counts the memory it holds
-// (each chunk's storage and bookkeeping, not just its bytes).
+// front. Frames are packed into chunks of CHUNK_BYTES, a large one spread
+// over several, so that a newcomer's thousands of arrivals cost a few hundred
+// allocations and leave in a few large writes, while a partly filled chunk
+// wastes little of the client's output budget; and since chunks are all of
+// one size, the memory of those sent serves the next ones rather than
+// scattering the heap. A chunk's memory goes back as soon as it is sent
+// whole, so a queue that was once long holds nothing later. It counts the
+// memory it holds (each chunk's storage and bookkeeping, not just its bytes).
 
 #include <cstddef>
 #include <deque>
 #include <string>
+#include <string_view>
 
 #include "platform/net.h"
 
@@ -35,7 +38,7 @@ class OutputQueue {
 
     // Queues a copy of the frame; returns what that added to heldBytes (at
     // most costOf its size).
-    std::size_t push(const std::string& frame);
+    std::size_t push(std::string_view frame);
     // Points up to `max` pieces at the unsent bytes, front first; returns how
     // many it filled. They stay valid until the next push, consume or clear.
     int gather(net::Piece* pieces, int max) const;
@@ -47,11 +50,13 @@ class OutputQueue {
 
   private:
     static std::size_t heldBy(std::size_t capacity);
-    bool fitsBack(std::size_t size) const;
-    // The room a new chunk for a frame of `size` bytes is given: the frame
-    // alone when nothing waits (the usual case, one frame a turn), else
-    // CHUNK_BYTES (or the frame, when larger).
-    std::size_t newChunkCapacity(std::size_t size) const;
+    // True when a frame of `size` bytes gets a chunk of its own, just its
+    // size: when nothing waits and it fits one chunk (the usual case, one
+    // frame a turn).
+    bool alone(std::size_t size) const;
+    // Adds an empty chunk with room for `capacity` bytes; returns what it
+    // added to heldBytes.
+    std::size_t addChunk(std::size_t capacity);
 
     std::deque<std::string> chunks_;
     // The last chunk, where frames are added; a deque keeps it in place as
