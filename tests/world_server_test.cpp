@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <thread>
 
@@ -512,6 +513,96 @@ TEST(WorldServerTurns, ChatLinesPastTheBurstAreRefusedUntilTheAllowanceRefills) 
     serveTurns(server);
     EXPECT_EQ(listener.receivedOfType(MessageType::ConsoleMessage).size(), 30u);
     EXPECT_TRUE(errorsOf(bot.received()).empty());
+}
+
+// Who is present and where, as a client has been told since its last entry:
+// its roster and the arrivals, moves and departures after it. Each must be
+// of someone else; an arrival of someone not yet there, a move or departure
+// of someone there.
+using Presence = std::map<int, std::pair<int, int>>;  // session -> x, z
+
+Presence presenceToldTo(PairClient& client) {
+    Presence present;
+    for (const Message& m : client.received()) {
+        if (m.type == MessageType::Reply && m.request == MessageType::Enter && m.code == SDK_OK) {
+            present.clear();
+        } else if (m.type == MessageType::AvatarArrived || m.type == MessageType::AvatarMoved ||
+                   m.type == MessageType::AvatarLeft) {
+            EXPECT_NE(m.session, client.session()) << static_cast<int>(m.type);
+            const bool known = present.count(m.session) != 0;
+            EXPECT_EQ(known, m.type != MessageType::AvatarArrived)
+                << static_cast<int>(m.type) << " of " << m.session;
+            if (m.type == MessageType::AvatarLeft) {
+                present.erase(m.session);
+            } else {
+                present[m.session] = {m.x, m.z};
+            }
+        }
+    }
+    return present;
+}
+
+TEST(WorldServerTurns, ArrivalsAndDeparturesOfOneTurnAddUpForEveryMember) {
+    // Many entries, moves between worlds, departures and moves in one turn,
+    // then another such turn: whatever the order the world serves them in,
+    // each client's roster and what it is told after add up to who is where.
+    ServerConfig config;
+    config.worlds = {"welcome", "other"};
+    config.logToStderr = false;
+    WorldServer server(config, fakeClock);
+    const char* names[] = {"Ann", "Bob", "Cid", "Dee", "Eve", "Fay", "Gus", "Hal"};
+    std::vector<std::unique_ptr<PairClient>> clients;
+    std::map<int, std::string> worldOf;  // by client: where it stands now
+    std::map<int, std::pair<int, int>> positionOf;
+    for (int i = 0; i < 8; ++i) {
+        clients.push_back(std::make_unique<PairClient>(server));
+        ASSERT_EQ(clients.back()->join(names[i], 0, "", false, i < 3 ? "welcome" : ""), SDK_OK);
+        if (i < 3) {
+            worldOf[i] = "welcome";
+        }
+    }
+    const auto enterNow = [&](int i, const std::string& world) {
+        clients[i]->send(enter(world));
+        worldOf[i] = world;
+        positionOf[i] = {0, 0};
+    };
+    const auto moveNow = [&](int i, int x, int z) {
+        clients[i]->send(state(x, 0, z));
+        positionOf[i] = {x, z};
+    };
+    const auto check = [&] {
+        for (const auto& [i, world] : worldOf) {
+            Presence expected;
+            for (const auto& [j, other] : worldOf) {
+                if (j != i && other == world) {
+                    expected[clients[j]->session()] = positionOf[j];
+                }
+            }
+            EXPECT_EQ(presenceToldTo(*clients[i]), expected) << names[i] << " in " << world;
+        }
+    };
+
+    for (int i = 3; i < 8; ++i) {
+        enterNow(i, "welcome");
+    }
+    enterNow(4, "other");  // in and out again
+    enterNow(1, "other");
+    clients[2].reset();    // a departure among the arrivals
+    worldOf.erase(2);
+    moveNow(0, 5, 5);
+    moveNow(3, 7, 0);
+    moveNow(0, 6, -6);
+    serveTurns(server);
+    check();
+
+    enterNow(5, "other");
+    clients[6].reset();
+    worldOf.erase(6);
+    enterNow(4, "welcome");
+    moveNow(7, 1, 0);
+    moveNow(4, 2, 2);
+    serveTurns(server);
+    check();
 }
 
 TEST(WorldServerTurns, AChatRateOfZeroSwitchesTheLimitOff) {

@@ -26,7 +26,7 @@ std::string named(const Connection& connection) {
 
 }  // namespace
 
-void Connections::send(Connection& connection, const std::string& frame) {
+void Connections::send(Connection& connection, std::string_view frame) {
     if (connection.dropped || connection.lingerUntilMs != 0) {
         return;  // a connection that lingers has shut its sending side
     }

@@ -378,7 +378,11 @@ void Connections::settle() {
     // Closing a connection sends its departure to others, to be written this
     // turn too; that writing may drop a connection being closed, and so on.
     std::vector<int> ending;
-    do {
+    for (;;) {
+        events_.beforeWriting();
+        if (writeDue_.empty() && ending_.empty()) {
+            break;
+        }
         writeDue();
         ending.clear();
         ending.swap(ending_);
@@ -399,7 +403,7 @@ void Connections::settle() {
                 updateInterest(*connection);
             }
         }
-    } while (!writeDue_.empty() || !ending_.empty());
+    }
 }
 
 void Connections::closeNow(Connection& connection) {

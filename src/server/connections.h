@@ -12,6 +12,7 @@
 #include <queue>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/net.h"
@@ -82,6 +83,9 @@ class ConnectionEvents {
     virtual void leaving(Connection& connection) = 0;
     // The connection is closed; nothing of it may be kept.
     virtual void closed(Connection& connection) = 0;
+    // The turn's output is about to be written: what was gathered to be
+    // sent together is queued now.
+    virtual void beforeWriting() {}
 };
 
 class Connections {
@@ -116,7 +120,7 @@ class Connections {
     // would pass its bound; when all output would pass the global bound,
     // drops the connections whose sockets have taken nothing for the
     // longest until it fits.
-    void send(Connection& connection, const std::string& frame);
+    void send(Connection& connection, std::string_view frame);
     // Marks the connection to be closed once its output is sent.
     void close(Connection& connection);
     // Sends Error(request, code) and closes the connection after it.

@@ -225,18 +225,18 @@ void WorldRules::handleEnter(Avatar& avatar, const Message& message) {
         leavePlace(*holder);
         connections_.close(*holder->connection);
     }
+    // Answered before it stands in the place, so that the answer does not
+    // deliver the place's news.
+    reply(*avatar.connection, MessageType::Enter, SDK_OK);
     avatar.place = static_cast<int>(place - places_.begin());
     avatar.x = avatar.y = avatar.z = 0;
-    reply(*avatar.connection, MessageType::Enter, SDK_OK);
     std::string arrival;  // the newcomer's, the same for everyone
     wire::encodeFrame(avatarArrived(avatar.session, avatar.citizen, avatar.name, 0, 0, 0), arrival);
     // In the order of login, so that a newcomer's roster reads the same way
-    // every time.
+    // every time. A member dropped this turn is in it too: its departure
+    // follows this turn, and must not be of someone the newcomer never saw.
     for (int member : place->members) {
         Avatar& other = avatars_[member];
-        if (other.connection->dropped) {
-            continue;
-        }
         if (other.arrivalStale) {
             other.arrival.clear();
             wire::encodeFrame(
@@ -245,8 +245,8 @@ void WorldRules::handleEnter(Avatar& avatar, const Message& message) {
             other.arrivalStale = false;
         }
         connections_.send(*avatar.connection, other.arrival);
-        send(other, arrival);
     }
+    place->news.addArrival(arrival, avatar.news);
     const int fd = avatar.connection->fd;
     place->byName[avatar.foldedName] = fd;
     place->members.insert(
@@ -287,13 +287,9 @@ void WorldRules::handleState(Avatar& avatar, const Message& message) {
     moved.x = avatar.x;
     moved.y = avatar.y;
     moved.z = avatar.z;
-    std::string frame;
-    wire::encodeFrame(moved, frame);
-    for (int fd : places_[avatar.place].members) {
-        if (fd != avatar.connection->fd) {
-            send(avatars_[fd], frame);
-        }
-    }
+    frame_.clear();
+    wire::encodeFrame(moved, frame_);
+    places_[avatar.place].news.add(frame_, &avatar.news);
     if (observer_ != nullptr) {
         observer_->moved(avatar.session, avatar.x, avatar.y, avatar.z);
     }
@@ -418,6 +414,9 @@ void WorldRules::leavePlace(Avatar& avatar) {
         return;
     }
     Place& place = places_[avatar.place];
+    if (!avatar.connection->dropped) {
+        catchUp(avatar);  // what happened before it left, it is told
+    }
     avatar.place = -1;
     const int fd = avatar.connection->fd;
     place.members.erase(std::find(place.members.begin(), place.members.end(), fd));
@@ -433,11 +432,9 @@ void WorldRules::leavePlace(Avatar& avatar) {
     left.type = MessageType::AvatarLeft;
     left.session = avatar.session;
     left.name = avatar.name;
-    std::string frame;
-    wire::encodeFrame(left, frame);
-    for (int member : place.members) {
-        send(avatars_[member], frame);
-    }
+    frame_.clear();
+    wire::encodeFrame(left, frame_);
+    place.news.add(frame_, nullptr);
     if (observer_ != nullptr) {
         observer_->left(avatar.session);
     }
@@ -458,11 +455,35 @@ void WorldRules::closed(Connection& connection) {
     }
 }
 
+void WorldRules::beforeWriting() {
+    for (Place& place : places_) {
+        if (place.news.empty()) {
+            continue;
+        }
+        for (int member : place.members) {
+            catchUp(avatars_[member]);
+        }
+        place.news.endRound();
+    }
+}
+
+void WorldRules::catchUp(Avatar& avatar) {
+    if (avatar.place >= 0) {
+        places_[avatar.place].news.catchUp(avatar.news, [&](std::string_view piece) {
+            connections_.send(*avatar.connection, piece);
+        });
+    }
+}
+
 void WorldRules::send(Avatar& avatar, const std::string& frame) {
+    catchUp(avatar);
     connections_.send(*avatar.connection, frame);
 }
 
 void WorldRules::send(Connection& connection, const Message& message) {
+    if (Avatar* avatar = avatarOf(connection); avatar != nullptr) {
+        catchUp(*avatar);
+    }
     frame_.clear();
     wire::encodeFrame(message, frame_);
     connections_.send(connection, frame_);

@@ -13,6 +13,7 @@
 #include "server/address_allowances.h"
 #include "server/connections.h"
 #include "server/hearing_grid.h"
+#include "server/place_news.h"
 #include "server/server_config.h"
 #include "server/session_index.h"
 #include "server/token_bucket.h"
@@ -29,6 +30,7 @@ class WorldRules : public ConnectionEvents {
     void received(Connection& connection, const wire::Message& message) override;
     void leaving(Connection& connection) override;
     void closed(Connection& connection) override;
+    void beforeWriting() override;
 
   private:
     // A logged-in session; indexed by its connection's socket.
@@ -47,6 +49,7 @@ class WorldRules : public ConnectionEvents {
         bool arrivalStale = true;
         int place = -1;  // index into places_; -1 when in no world
         int x = 0, y = 0, z = 0;
+        NewsCursor news;  // how far it was told of its place's news
     };
     // One hosted world and who is in it.
     struct Place {
@@ -56,6 +59,7 @@ class WorldRules : public ConnectionEvents {
         std::unordered_map<std::string, int> byName;  // folded name -> socket
         HearingGrid grid;                             // where the members stand
         std::vector<int> hearAll;                     // members that hear every said line
+        PlaceNews news;  // arrivals, departures and moves not yet told to all
     };
 
     void handleHello(Connection& connection, const wire::Message& message);
@@ -77,6 +81,9 @@ class WorldRules : public ConnectionEvents {
     Avatar* inPlace(int session, int place);
     bool hears(const Avatar& listener, const Avatar& speaker) const;
     void leavePlace(Avatar& avatar);
+    // Tells the avatar what it is yet to hear of its place's news, before
+    // anything else is sent to it.
+    void catchUp(Avatar& avatar);
 
     void send(Avatar& avatar, const std::string& frame);
     void send(Connection& connection, const wire::Message& message);
