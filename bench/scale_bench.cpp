@@ -2,7 +2,8 @@
 // server `tintbeacon-world` and the bot run as child processes; this process
 // holds the avatars (the crowd tool's AvatarFleet): a speaker beside the bot
 // and N listeners beyond relay distance. It measures how long the N take to
-// join, the world's and the bot's memory, and the time for one line to reach
+// join, the world's CPU when they all leave at once, the world's and the
+// bot's memory, and the time for one line to reach
 // the last listener two ways: said by the speaker and relayed by the bot as a
 // console message, and broadcast by the speaker, which the world delivers
 // itself. The ratio relay / broadcast is the bot's price for its reach.
@@ -23,7 +24,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "avatar/avatar_fleet.h"
@@ -84,6 +87,7 @@ struct Run {
     double load = 0;
     double joinSeconds = 0, joinFloorSeconds = 0;
     double joinWorldCpu = 0, joinOwnCpu = 0;  // CPU seconds spent joining
+    double leaveWorldCpu = 0;                  // the world's, for all leaving at once
     double worldRssMb = 0, worldPeakMb = 0, botRssMb = 0, botPeakMb = 0;
     double relayMs = 0, broadcastMs = 0;            // medians of the rounds
     double relayFloorMs = 0, broadcastFloorMs = 0;  // the same, raw
@@ -121,13 +125,31 @@ void settle(AvatarFleet& fleet, int ms) {
     }
 }
 
+// The world's CPU seconds from the moment every avatar of the fleet leaves at
+// once (its sockets closed) until the world has been quiet for a moment.
+double leavingWorldCpu(pid_t world, std::unique_ptr<AvatarFleet>& fleet) {
+    const double before = cpuSeconds(world);
+    fleet.reset();
+    double last = before;
+    const long long deadline = nowMs() + 60000;
+    for (;;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const double now = cpuSeconds(world);
+        if (now == last || nowMs() > deadline) {
+            return now - before;
+        }
+        last = now;
+    }
+}
+
 bool measureWorld(int avatars, int rounds, Run& row) {
     RealWorld world;
     if (!world.start(static_cast<std::size_t>(avatars) + 16)) {
         return false;
     }
     Probe probe;
-    AvatarFleet fleet(probe);
+    auto owned = std::make_unique<AvatarFleet>(probe);
+    AvatarFleet& fleet = *owned;
     AvatarLogin speaker;
     speaker.port = world.port();
     speaker.name = "Speaker";
@@ -184,6 +206,7 @@ bool measureWorld(int avatars, int rounds, Run& row) {
     row.botPeakMb = static_cast<double>(statusKb(world.botPid(), "VmHWM")) / 1024;
     row.relayMs = median(relay);
     row.broadcastMs = median(broadcast);
+    row.leaveWorldCpu = leavingWorldCpu(world.worldPid(), owned);
     return true;
 }
 
@@ -225,7 +248,8 @@ std::vector<double> field(const std::vector<Run>& runs, Field Run::*member) {
 void printTables(const bench::Report& report, const std::vector<int>& sizes,
                  const std::vector<std::vector<Run>>& runs) {
     bench::Table join({"avatars", "join s", "raw join floor s", "join / floor",
-                       "world CPU s joining", "avatars' CPU s joining", "world RSS MB",
+                       "world CPU s joining", "avatars' CPU s joining",
+                       "world CPU s, all leaving at once", "world RSS MB",
                        "world peak MB", "bot RSS MB", "bot peak MB", "load"});
     bench::Table relay({"avatars", "relay to the last ms", "raw fan-out floor ms", "relay / floor",
                         "broadcast to the last ms", "raw fan-out floor ms (chat)",
@@ -242,6 +266,7 @@ void printTables(const bench::Report& report, const std::vector<int>& sizes,
              formatSpread(ratios(field(r, &Run::joinSeconds), field(r, &Run::joinFloorSeconds)), 2),
              formatSpread(field(r, &Run::joinWorldCpu), 1),
              formatSpread(field(r, &Run::joinOwnCpu), 1),
+             formatSpread(field(r, &Run::leaveWorldCpu), 2),
              formatSpread(field(r, &Run::worldRssMb), 1),
              formatSpread(field(r, &Run::worldPeakMb), 1),
              formatSpread(field(r, &Run::botRssMb), 1), formatSpread(field(r, &Run::botPeakMb), 1),
