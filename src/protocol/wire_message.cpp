@@ -1,5 +1,7 @@
 #include "protocol/wire_message.h"
 
+#include <cstring>
+
 namespace wire {
 
 namespace {
@@ -310,11 +312,17 @@ bool encodeFrame(const Message& message, std::string& out) {
     if (!withinLimits(message)) {
         return false;
     }
-    std::string body;
-    putU8(body, static_cast<std::uint8_t>(message.type));
-    encodeFields(message, body);
-    putU32(out, static_cast<std::uint32_t>(body.size()));
-    out += body;
+    // The body is written in place after room for its length, which is
+    // filled in once the body's size is known: no body of its own to
+    // allocate and copy (a console message to a thousand is 4 KB of it).
+    const std::size_t at = out.size();
+    putU32(out, 0);
+    putU8(out, static_cast<std::uint8_t>(message.type));
+    encodeFields(message, out);
+    const auto size = static_cast<std::uint32_t>(out.size() - at - 4);
+    const char length[4] = {static_cast<char>(size >> 24), static_cast<char>(size >> 16),
+                            static_cast<char>(size >> 8), static_cast<char>(size)};
+    std::memcpy(out.data() + at, length, sizeof length);
     return true;
 }
 
