@@ -622,6 +622,52 @@ TEST(WorldServerTurns, AChatRateOfZeroSwitchesTheLimitOff) {
     EXPECT_EQ(listener.receivedOfType(MessageType::Chat).size(), 100u);
 }
 
+TEST(WorldServerTurns, ManyMovingAtOnceAreHeldBackLikeTalkersNotLetPastTheBudget) {
+    // Moves reach the others together at a turn's end; a turn in which
+    // many move at once must still be weighed by the output budget while
+    // input is read, so that readers are slowed down, not dropped.
+    fakeNow = 1000;
+    ServerConfig config;
+    config.maxOutputBytes = 1 << 20;
+    config.maxTotalOutputBytes = 1 << 20;  // a public world's share per member, about
+    config.logToStderr = false;
+    WorldServer server(config, fakeClock);
+    constexpr int MOVERS = 60, MOVES = 40;  // each within its burst of moves
+    std::vector<std::unique_ptr<PairClient>> movers;
+    for (int i = 0; i < MOVERS; ++i) {
+        movers.push_back(std::make_unique<PairClient>(server, 4096));
+        std::string name = "Mover";
+        name += std::to_string(i);
+        ASSERT_EQ(movers.back()->join(name), SDK_OK) << name;
+        for (auto& mover : movers) {
+            mover->receive();
+        }
+    }
+    for (auto& mover : movers) {
+        for (int k = 1; k <= MOVES; ++k) {
+            mover->send(state(k));
+        }
+    }
+    std::size_t most = 0;
+    for (int turn = 0; turn < 400; ++turn) {
+        fakeNow += 10;
+        for (auto& mover : movers) {
+            mover->flush();
+        }
+        server.serveOnce(0);
+        most = std::max(most, server.heldOutputBytes());
+        for (auto& mover : movers) {
+            mover->receive();
+        }
+    }
+    EXPECT_LE(most, config.maxTotalOutputBytes);
+    for (auto& mover : movers) {
+        EXPECT_FALSE(mover->closed());
+        EXPECT_EQ(mover->receivedOfType(MessageType::AvatarMoved).size(),
+                  static_cast<std::size_t>((MOVERS - 1) * MOVES));
+    }
+}
+
 TEST(WorldServerTurns, AFullWorldHoldsBackTalkersAndDropsOnlyThoseWhoTakeNothing) {
     fakeNow = 1000;
     ServerConfig config;

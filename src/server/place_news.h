@@ -25,6 +25,7 @@ struct NewsCursor {
 class PlaceNews {
   public:
     bool empty() const { return bytes_.empty(); }
+    std::size_t size() const { return bytes_.size(); }
 
     // A frame every member is to be told of, but its author (null: none).
     void add(std::string_view frame, NewsCursor* author);

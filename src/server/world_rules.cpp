@@ -247,6 +247,7 @@ void WorldRules::handleEnter(Avatar& avatar, const Message& message) {
         connections_.send(*avatar.connection, other.arrival);
     }
     place->news.addArrival(arrival, avatar.news);
+    deliverWhenLarge(*place);
     const int fd = avatar.connection->fd;
     place->byName[avatar.foldedName] = fd;
     place->members.insert(
@@ -290,6 +291,7 @@ void WorldRules::handleState(Avatar& avatar, const Message& message) {
     frame_.clear();
     wire::encodeFrame(moved, frame_);
     places_[avatar.place].news.add(frame_, &avatar.news);
+    deliverWhenLarge(places_[avatar.place]);
     if (observer_ != nullptr) {
         observer_->moved(avatar.session, avatar.x, avatar.y, avatar.z);
     }
@@ -435,6 +437,7 @@ void WorldRules::leavePlace(Avatar& avatar) {
     frame_.clear();
     wire::encodeFrame(left, frame_);
     place.news.add(frame_, nullptr);
+    deliverWhenLarge(place);
     if (observer_ != nullptr) {
         observer_->left(avatar.session);
     }
@@ -457,13 +460,23 @@ void WorldRules::closed(Connection& connection) {
 
 void WorldRules::beforeWriting() {
     for (Place& place : places_) {
-        if (place.news.empty()) {
-            continue;
-        }
-        for (int member : place.members) {
-            catchUp(avatars_[member]);
-        }
-        place.news.endRound();
+        deliverNews(place);
+    }
+}
+
+void WorldRules::deliverNews(Place& place) {
+    if (place.news.empty()) {
+        return;
+    }
+    for (int member : place.members) {
+        catchUp(avatars_[member]);
+    }
+    place.news.endRound();
+}
+
+void WorldRules::deliverWhenLarge(Place& place) {
+    if (place.news.size() * place.members.size() >= config_.maxTotalOutputBytes / 8) {
+        deliverNews(place);
     }
 }
 

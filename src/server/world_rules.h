@@ -84,6 +84,11 @@ class WorldRules : public ConnectionEvents {
     // Tells the avatar what it is yet to hear of its place's news, before
     // anything else is sent to it.
     void catchUp(Avatar& avatar);
+    // Tells every member of the place all of its news.
+    void deliverNews(Place& place);
+    // Delivers the news at once when they would put much output on the
+    // members: so that the output budget sees it while input is still read.
+    void deliverWhenLarge(Place& place);
 
     void send(Avatar& avatar, const std::string& frame);
     void send(Connection& connection, const wire::Message& message);
