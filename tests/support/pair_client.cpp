@@ -32,8 +32,12 @@ PairClient::~PairClient() {
 }
 
 void PairClient::send(const Message& message) {
-    wire::encodeFrame(message, unsent_);
+    queue(message);
     flush();
+}
+
+void PairClient::queue(const Message& message) {
+    wire::encodeFrame(message, unsent_);
 }
 
 bool PairClient::flush() {

@@ -25,6 +25,9 @@ class PairClient {
 
     // Sends what the socket takes now; the rest waits, in order, for flush.
     void send(const wire::Message& message);
+    // Adds the message to what waits for flush, so that many leave in one
+    // write and reach the server together.
+    void queue(const wire::Message& message);
     // Sends what waits as far as the socket takes it; true once nothing waits.
     bool flush();
     // Sends a request, lets the server take turns, and returns the reason
