@@ -48,6 +48,10 @@ class Reader {
         std::unique_lock<std::mutex> lock(mutex_);
         changed_.wait_for(lock, std::chrono::seconds(10), [&] { return calls_ >= count; });
     }
+    int calls() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return calls_;
+    }
     std::string taken() {
         std::lock_guard<std::mutex> lock(mutex_);
         return taken_;
@@ -78,7 +82,7 @@ std::string lineNumbered(int i) {
 
 }  // namespace
 
-TEST(OutputWriter, ALiveReaderGetsEveryByteInOrder) {
+TEST(OutputWriter, ALiveReaderGetsEveryByteInOrderABurstInAFewWrites) {
     Reader reader;
     OutputWriter writer(reader.sink(), 1 << 20, reader.notices());
     std::string expected;
@@ -89,6 +93,13 @@ TEST(OutputWriter, ALiveReaderGetsEveryByteInOrder) {
     ASSERT_TRUE(writer.drain(10000));
     EXPECT_EQ(reader.taken(), expected);
     EXPECT_TRUE(reader.told().empty());
+    // 2000 lines handed over at once are gathered, not written one by one
+    // (about 110 KiB: a few writes of up to GATHER_BYTES, whatever the timing).
+    EXPECT_LT(reader.calls(), 100);
+    // A line on its own is not held back for the gathering by whoever waits.
+    EXPECT_TRUE(writer.write(lineNumbered(1)));
+    ASSERT_TRUE(writer.drain(10000));
+    EXPECT_EQ(reader.taken(), expected + lineNumbered(1));
 }
 
 TEST(OutputWriter, AStalledReaderCostsOnlyWhatPassesTheBoundAndIsToldWhenItReadsAgain) {

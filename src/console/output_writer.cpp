@@ -18,21 +18,33 @@ OutputWriter::~OutputWriter() {
 }
 
 bool OutputWriter::write(const std::string& line) {
+    bool wake = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (held_ + line.size() > holdBytes_) {
             ++skipped_;
             return false;
         }
+        const bool wasBelow = pending_.size() < GATHER_BYTES;
         pending_ += line;
         held_ += line.size();
+        // Only the first line of a burst wakes the thread, and the one that
+        // fills the gathering; the rest wait in pending_ for the same write.
+        wake = idle_ || (wasBelow && pending_.size() >= GATHER_BYTES);
+        idle_ = false;
     }
-    work_.notify_one();
+    if (wake) {
+        work_.notify_one();
+    }
     return true;
 }
 
 bool OutputWriter::drain(int timeoutMs) {
     std::unique_lock<std::mutex> lock(mutex_);
+    if (held_ != 0) {
+        hurry_ = true;
+        work_.notify_one();
+    }
     return drained_.wait_for(lock, std::chrono::milliseconds(std::max(0, timeoutMs)),
                              [this] { return held_ == 0; });
 }
@@ -40,10 +52,16 @@ bool OutputWriter::drain(int timeoutMs) {
 void OutputWriter::run() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
+        idle_ = pending_.empty();
         work_.wait(lock, [this] { return stop_ || !pending_.empty(); });
+        idle_ = false;
         if (pending_.empty()) {
             return;  // asked to stop, and everything is written
         }
+        work_.wait_for(lock, std::chrono::milliseconds(GATHER_MS), [this] {
+            return stop_ || hurry_ || pending_.size() >= GATHER_BYTES;
+        });
+        hurry_ = false;
         std::string chunk;
         chunk.swap(pending_);
         lock.unlock();

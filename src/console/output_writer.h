@@ -6,6 +6,11 @@
 // held up to a bound; a line that would pass it is skipped whole and
 // counted. A failed write loses what it held and is told once; a later write
 // that works again is told too.
+//
+// Lines come in bursts (a busy world says thousands a second), so the thread,
+// once woken, gathers what follows for GATHER_MS before it writes: a burst
+// costs one wake-up and one write, not one per line. Whoever waits for the
+// text to be written (drain) ends the gathering at once.
 
 #include <condition_variable>
 #include <cstddef>
@@ -19,6 +24,9 @@ class OutputWriter {
     // Writes all the bytes, waiting as long as the reader takes; false when
     // they cannot be written.
     using Sink = std::function<bool(const char* data, std::size_t size)>;
+    static constexpr int GATHER_MS = 5;
+    // Gathered text past this leaves without waiting for the rest of the window.
+    static constexpr std::size_t GATHER_BYTES = 64 * 1024;
     // What the writer tells, from its own thread; none may hand text to it.
     struct Notices {
         std::function<void()> failed;                       // the first failure of a run
@@ -53,6 +61,8 @@ class OutputWriter {
     long long skipped_ = 0;            // lines skipped since the last report
     long long lost_ = 0;               // lines of failed writes since the first failure
     bool failing_ = false;
+    bool idle_ = false;   // the thread waits for text and nobody woke it yet
+    bool hurry_ = false;  // somebody waits for the text: write it now
     bool stop_ = false;
     std::thread thread_;
 };
