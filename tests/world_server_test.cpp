@@ -668,6 +668,47 @@ TEST(WorldServerTurns, ManyMovingAtOnceAreHeldBackLikeTalkersNotLetPastTheBudget
     }
 }
 
+// A relay whose input the world holds back stops reading once it cannot
+// send; that stall is the world's doing and must not cost it its place.
+TEST(WorldServerTurns, ABotHeldBackWithTheOthersIsNotDroppedForTheStallThatCaused) {
+    fakeNow = 1000;
+    ServerConfig config;
+    config.citizens = {{7, "secret"}};
+    config.bots = {7};
+    config.maxOutputBytes = 1 << 20;
+    config.maxTotalOutputBytes = 64 * 1024;
+    config.chatRate = 0;
+    config.logToStderr = false;
+    WorldServer server(config, fakeClock);
+    PairClient bot(server, 4096), talker(server, 4096), deaf(server, 4096);
+    ASSERT_EQ(bot.join("Relay", 7, "secret", true), SDK_OK);
+    ASSERT_EQ(talker.join("Talker"), SDK_OK);
+    ASSERT_EQ(deaf.join("Deaf"), SDK_OK);
+    Message console;
+    console.type = MessageType::Console;
+    console.text = std::string(500, 'r');
+    console.targets = {talker.session(), deaf.session()};
+    const std::string line(400, 's');
+    // The talker talks and the bot relays, flat out; the deaf never reads,
+    // and the bot reads nothing for its first 3 s.
+    for (int i = 0; i < 600; ++i) {
+        fakeNow += 10;
+        talker.queue(chatMessage(MessageType::Say, line));
+        talker.flush();
+        bot.queue(console);
+        bot.flush();
+        server.serveOnce(0);
+        talker.receive();
+        if (i >= 300) {
+            bot.receive();
+        }
+    }
+    EXPECT_TRUE(deaf.closed());
+    EXPECT_FALSE(talker.closed());
+    EXPECT_FALSE(bot.closed());
+    EXPECT_LE(server.heldOutputBytes(), config.maxTotalOutputBytes);
+}
+
 TEST(WorldServerTurns, AFullWorldHoldsBackTalkersAndDropsOnlyThoseWhoTakeNothing) {
     fakeNow = 1000;
     ServerConfig config;

@@ -75,7 +75,7 @@ void Connections::checkWriteDeadline(Connection& connection) {
     if (connection.output.empty() || connection.dropped) {
         return;
     }
-    const long long due = connection.waitingSinceMs + config_.writeTimeoutMs;
+    const long long due = stalledSince(connection) + config_.writeTimeoutMs;
     if (now_ >= due) {
         log("drop", named(connection) + " took nothing of its output for " +
                         std::to_string(now_ - connection.waitingSinceMs) + " ms: dropped");
@@ -86,11 +86,21 @@ void Connections::checkWriteDeadline(Connection& connection) {
     arm(connection, due, DueKind::Write);
 }
 
+long long Connections::stalledSince(const Connection& connection) const {
+    if (!connection.trusted) {
+        return connection.waitingSinceMs;
+    }
+    return holdingBackAll_ ? now_ : std::max(connection.waitingSinceMs, botsReadAgainMs_);
+}
+
 Connection* Connections::mostStalled(long long stalledSinceMs) {
     Connection* stalled = nullptr;
     for (const auto& connection : byFd_) {
-        if (connection == nullptr || connection->dropped || connection->output.empty() ||
-            connection->waitingSinceMs > stalledSinceMs) {
+        // Bots are left to their own bounds: the world holds back their
+        // input too, and a relay that cannot send stops reading, so a pause
+        // in their reading may be the world's own doing.
+        if (connection == nullptr || connection->dropped || connection->trusted ||
+            connection->output.empty() || connection->waitingSinceMs > stalledSinceMs) {
             continue;
         }
         if (stalled == nullptr || connection->waitingSinceMs < stalled->waitingSinceMs ||
@@ -145,6 +155,7 @@ void Connections::weighPressure() {
     }
     if (holdingBackAll_ && heldOutput_ <= total / 2) {
         holdingBackAll_ = false;
+        botsReadAgainMs_ = now_;
         interestsStale_ = true;
     }
     if (holdingBack_ && heldOutput_ <= total / 4 && !botBehind) {

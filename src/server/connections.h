@@ -183,10 +183,15 @@ class Connections {
     void updateInterest(Connection& connection);
     // Marks the connection to be closed at once and gives its output back.
     void drop(Connection& connection);
-    // The connection whose socket has taken nothing of its output for the
-    // longest (the most held among equals), waiting since at least
+    // The connection but a bot whose socket has taken nothing of its output
+    // for the longest (the most held among equals), waiting since at least
     // `stalledSinceMs`; nullptr when none.
     Connection* mostStalled(long long stalledSinceMs);
+    // Since when the connection's socket has taken nothing that it is to
+    // blame for. A bot whose input the world holds back stops reading once it
+    // cannot send, so the hold does not count against it; while the hold
+    // lasts it is not stalled at all.
+    long long stalledSince(const Connection& connection) const;
     // Holds back or resumes the untrusted connections' input as the output
     // waiting for all and the trusted ones' backlogs call for it.
     void weighPressure();
@@ -248,6 +253,7 @@ class Connections {
     bool holdingBackAll_ = false;
     bool interestsStale_ = false;  // a hold began or ended: the poller must hear of it
     long long holdingBackSinceMs_ = 0;
+    long long botsReadAgainMs_ = 0;  // when the last hold on the bots' input ended
     long long holdCreditMs_ = 0;
     long long holdCreditUntilMs_ = 0;
     std::vector<int> heldInput_;  // sockets whose readers hold frames not yet handed over
