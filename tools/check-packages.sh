@@ -47,8 +47,12 @@ check_deb() {
   getent passwd tintbeacon >/dev/null || fail "no user tintbeacon"
   [ "$(stat -c '%U:%G %a' /var/lib/tintbeacon)" = "tintbeacon:tintbeacon 750" ] ||
     fail "/var/lib/tintbeacon is $(stat -c '%U:%G %a' /var/lib/tintbeacon)"
-  logrotate --debug /etc/logrotate.d/tintbeacon 2>&1 | grep -q 'rotating pattern: /var/lib/tintbeacon/chat.txt' ||
-    fail "logrotate does not read the rule"
+  # Read whole before it is searched: grep -q stops at the first match, and
+  # logrotate still writing then dies of SIGPIPE, which pipefail would count.
+  local rotation
+  rotation=$(logrotate --debug /etc/logrotate.d/tintbeacon 2>&1) || fail "logrotate refused the rule: $rotation"
+  grep -q 'rotating pattern: /var/lib/tintbeacon/chat.txt' <<<"$rotation" ||
+    fail "logrotate does not read the rule: $rotation"
   # The same units installed elsewhere name that place.
   cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
   grep -qx "ExecStart=$scratch/prefix/bin/tintbeacon" "$scratch/prefix/lib/systemd/system/tintbeacon.service" ||
