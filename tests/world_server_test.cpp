@@ -668,10 +668,9 @@ TEST(WorldServerTurns, ManyMovingAtOnceAreHeldBackLikeTalkersNotLetPastTheBudget
     }
 }
 
-// A relay whose input the world holds back stops reading once it cannot
-// send; that stall is the world's doing and must not cost it its place.
-TEST(WorldServerTurns, ABotHeldBackWithTheOthersIsNotDroppedForTheStallThatCaused) {
-    fakeNow = 1000;
+// A world whose output budget a few hundred lines fill, citizen 7 its bot,
+// with no chat limit to slow the talkers.
+ServerConfig smallOutputBudgetConfig() {
     ServerConfig config;
     config.citizens = {{7, "secret"}};
     config.bots = {7};
@@ -679,6 +678,14 @@ TEST(WorldServerTurns, ABotHeldBackWithTheOthersIsNotDroppedForTheStallThatCause
     config.maxTotalOutputBytes = 64 * 1024;
     config.chatRate = 0;
     config.logToStderr = false;
+    return config;
+}
+
+// A relay whose input the world holds back stops reading once it cannot
+// send; that stall is the world's doing and must not cost it its place.
+TEST(WorldServerTurns, ABotHeldBackWithTheOthersIsNotDroppedForTheStallThatCaused) {
+    fakeNow = 1000;
+    const ServerConfig config = smallOutputBudgetConfig();
     WorldServer server(config, fakeClock);
     PairClient bot(server, 4096), talker(server, 4096), deaf(server, 4096);
     ASSERT_EQ(bot.join("Relay", 7, "secret", true), SDK_OK);
@@ -711,13 +718,7 @@ TEST(WorldServerTurns, ABotHeldBackWithTheOthersIsNotDroppedForTheStallThatCause
 
 TEST(WorldServerTurns, AFullWorldHoldsBackTalkersAndDropsOnlyThoseWhoTakeNothing) {
     fakeNow = 1000;
-    ServerConfig config;
-    config.citizens = {{7, "secret"}};
-    config.bots = {7};
-    config.maxOutputBytes = 1 << 20;
-    config.maxTotalOutputBytes = 64 * 1024;
-    config.chatRate = 0;
-    config.logToStderr = false;
+    const ServerConfig config = smallOutputBudgetConfig();
     WorldServer server(config, fakeClock);
     PairClient speaker(server), reader(server, 4096), bot(server, 4096), big(server, 4096);
     auto small = std::make_unique<PairClient>(server, 4096);

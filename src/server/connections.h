@@ -183,9 +183,9 @@ class Connections {
     void updateInterest(Connection& connection);
     // Marks the connection to be closed at once and gives its output back.
     void drop(Connection& connection);
-    // The connection but a bot whose socket has taken nothing of its output
-    // for the longest (the most held among equals), waiting since at least
-    // `stalledSinceMs`; nullptr when none.
+    // Of the connections that are not bots, the one whose socket has taken
+    // nothing of its output for the longest (the most held among equals),
+    // waiting since at least `stalledSinceMs`; nullptr when none.
     Connection* mostStalled(long long stalledSinceMs);
     // Since when the connection's socket has taken nothing that it is to
     // blame for. A bot whose input the world holds back stops reading once it
